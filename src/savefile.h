@@ -1,0 +1,14 @@
+// Saving an image without ever leaving a damaged file behind.
+#ifndef GFX16_SAVEFILE_H
+#define GFX16_SAVEFILE_H
+
+struct BITMAP;
+struct RGB;
+
+// Saves `image` with the library's save_bitmap (the format follows the
+// extension of `path`) into a temporary file beside `path`, and renames it
+// over `path` only when the whole file was written. On failure it returns -1,
+// removes the temporary file and leaves any existing `path` as it was.
+int save_bitmap_atomic(const char *path, BITMAP *image, const RGB *pal);
+
+#endif
