@@ -9,10 +9,13 @@
 
 static const int mode = GFX16_MODE;
 
-// Leaves graphics mode and says what went wrong; the caller exits with 1.
+// Leaves graphics mode and says what went wrong, on stderr for scripts and
+// in the library's message box for the desktop; the caller exits with 1.
 static int fail(const char *format, const char *name)
 {
     set_gfx_mode(GFX_TEXT, 0, 0, 0, 0);
+    fprintf(stderr, "gfx16: ");
+    fprintf(stderr, format, name);
     allegro_message(format, name);
     return 1;
 }
