@@ -12,10 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-int save_bitmap_atomic(const char *path, BITMAP *image, const RGB *pal)
+int save_bitmap_atomic(const char *path, BITMAP *image, const RGB *pal, image_saver save)
 {
-    // The temporary name keeps the extension: save_bitmap picks the format
-    // by it. The leading dot keeps it out of the way in a listing.
+    // The temporary name keeps the extension, by which save_bitmap picks the
+    // format. The leading dot keeps it out of the way in a listing.
     std::string dir, base = path;
     size_t slash = base.find_last_of('/');
     if (slash != std::string::npos) {
@@ -40,7 +40,7 @@ int save_bitmap_atomic(const char *path, BITMAP *image, const RGB *pal)
     // The library reports a failed write only through errno, and only while
     // errno was clear before.
     errno = 0;
-    int failed = save_bitmap(name.data(), image, pal) != 0 || errno != 0;
+    int failed = (save ? save : save_bitmap)(name.data(), image, pal) != 0 || errno != 0;
     struct stat st;
     if (!failed)
         failed = stat(name.data(), &st) != 0 || st.st_size == 0;

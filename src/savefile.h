@@ -5,10 +5,13 @@
 struct BITMAP;
 struct RGB;
 
-// Saves `image` with the library's save_bitmap (the format follows the
-// extension of `path`) into a temporary file beside `path`, and renames it
-// over `path` only when the whole file was written. On failure it returns -1,
-// removes the temporary file and leaves any existing `path` as it was.
-int save_bitmap_atomic(const char *path, BITMAP *image, const RGB *pal);
+typedef int (*image_saver)(const char *path, BITMAP *image, const RGB *pal);
+
+// Saves `image` with `save` (save_bmp, say; NULL: the library's save_bitmap,
+// whose format follows the extension of `path`) into a temporary file beside
+// `path`, and renames it over `path` only when the whole file was written.
+// On failure it returns -1, removes the temporary file and leaves any
+// existing `path` as it was.
+int save_bitmap_atomic(const char *path, BITMAP *image, const RGB *pal, image_saver save);
 
 #endif
