@@ -1,0 +1,564 @@
+// gfx16bench: the speed of the codec's cores beside the QOI reference codec
+// and a plain memcpy, on generated photo-like pictures.
+//
+//   gfx16bench [--sizes 512,2048,4096] [--runs N]
+//   gfx16bench --profile encode|decode [--size N] [--cold]
+//   gfx16bench --write-bmp PATH [--size N]
+//
+// --profile runs one call of a core for callgrind (run it with
+// --instr-atstart=no): the tables are built by an untraced warm-up call first
+// unless --cold is given. --write-bmp writes the generated picture as a
+// 24-bit BMP, for timing whole programs on it.
+#include <malloc.h>
+#include <time.h>
+#include <valgrind/callgrind.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "qoi.h"
+
+#include <allegro.h>
+
+#include "codec.h"
+
+#ifndef GFX16BENCH_BUILD
+#define GFX16BENCH_BUILD "unknown build flags"
+#endif
+
+namespace {
+
+// ---- Generated picture ------------------------------------------------------
+
+// splitmix64: a fixed seed gives the same picture on every machine.
+struct Rng {
+    uint64_t state;
+    uint64_t next()
+    {
+        uint64_t z = (state += 0x9e3779b97f4a7c15ull);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        return z ^ (z >> 31);
+    }
+    double uniform() { return (double)(next() >> 11) * (1.0 / 9007199254740992.0); }
+    double range(double lo, double hi) { return lo + (hi - lo) * uniform(); }
+};
+
+const uint64_t picture_seed = 1;
+const int shape_count = 60;
+const int noise_amplitude = 3;
+const char picture_description[] =
+    "photo-like: two-way colour gradients, 60 shaded ellipses and rectangles with soft edges, "
+    "noise +-3 per channel (+-1 of it per channel alone), seed 1";
+
+struct Picture {
+    int w, h;
+    std::vector<uint8_t> rgb;  // packed R, G, B
+};
+
+struct Colour {
+    double r, g, b;
+};
+
+Colour random_colour(Rng &rng)
+{
+    return {rng.range(0, 255), rng.range(0, 255), rng.range(0, 255)};
+}
+
+Colour mix(const Colour &a, const Colour &b, double t)
+{
+    return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
+}
+
+// Shapes are laid out in fractions of the picture, so every size shows the
+// same scene and only the detail per pixel changes.
+Picture make_picture(int w, int h)
+{
+    Rng rng{picture_seed};
+    std::vector<double> plane((size_t)w * h * 3);
+    Colour corner[4];
+    for (Colour &c : corner)
+        c = random_colour(rng);
+    for (int y = 0; y < h; y++) {
+        double v = (y + 0.5) / h;
+        Colour left = mix(corner[0], corner[2], v), right = mix(corner[1], corner[3], v);
+        for (int x = 0; x < w; x++) {
+            Colour c = mix(left, right, (x + 0.5) / w);
+            double *p = &plane[((size_t)y * w + x) * 3];
+            p[0] = c.r; p[1] = c.g; p[2] = c.b;
+        }
+    }
+
+    const double scale = std::min(w, h);
+    for (int i = 0; i < shape_count; i++) {
+        bool ellipse = rng.uniform() < 0.6;
+        double cx = rng.range(0, 1) * w, cy = rng.range(0, 1) * h;
+        double rx = rng.range(0.02, 0.25) * scale, ry = rng.range(0.02, 0.25) * scale;
+        Colour a = random_colour(rng), b = random_colour(rng);
+        double angle = rng.range(0, 2 * M_PI), dx = std::cos(angle), dy = std::sin(angle);
+        double shade = rng.range(0, 0.6);     // darkening towards the rim
+        double edge = rng.range(0.7, 3.0);    // soft edge, in pixels
+        int x0 = std::max(0, (int)(cx - rx - edge)), x1 = std::min(w - 1, (int)(cx + rx + edge));
+        int y0 = std::max(0, (int)(cy - ry - edge)), y1 = std::min(h - 1, (int)(cy + ry + edge));
+        for (int y = y0; y <= y1; y++)
+            for (int x = x0; x <= x1; x++) {
+                double u = (x + 0.5 - cx) / rx, v = (y + 0.5 - cy) / ry;
+                // Distance beyond the outline, in pixels, and how far in (0..1).
+                double outside, depth;
+                if (ellipse) {
+                    double d = std::sqrt(u * u + v * v);
+                    outside = (d - 1) * std::min(rx, ry);
+                    depth = std::min(d, 1.0);
+                } else {
+                    outside = std::max(std::fabs(u) - 1, std::fabs(v) - 1) * std::min(rx, ry);
+                    depth = std::min(std::max(std::fabs(u), std::fabs(v)), 1.0);
+                }
+                double alpha = std::clamp(0.5 - outside / edge, 0.0, 1.0);
+                if (alpha <= 0)
+                    continue;
+                Colour c = mix(a, b, std::clamp(0.5 + 0.5 * (u * dx + v * dy), 0.0, 1.0));
+                double light = 1 - shade * depth * depth;
+                double *p = &plane[((size_t)y * w + x) * 3];
+                p[0] += (c.r * light - p[0]) * alpha;
+                p[1] += (c.g * light - p[1]) * alpha;
+                p[2] += (c.b * light - p[2]) * alpha;
+            }
+    }
+
+    // Sensor-like noise: mostly shared by the three channels, a little of
+    // each channel alone.
+    Picture pic{w, h, std::vector<uint8_t>((size_t)w * h * 3)};
+    const int shared = noise_amplitude - 1;
+    for (size_t i = 0; i < (size_t)w * h; i++) {
+        uint64_t bits = rng.next();
+        int common = (int)(bits % (2 * shared + 1)) - shared;
+        for (int c = 0; c < 3; c++) {
+            int own = (int)((bits >> (16 + 8 * c)) % 3) - 1;
+            long value = std::lround(plane[i * 3 + c]) + common + own;
+            pic.rgb[i * 3 + c] = (uint8_t)std::clamp(value, 0L, 255L);
+        }
+    }
+    return pic;
+}
+
+BITMAP *picture_bitmap(const Picture &pic)
+{
+    BITMAP *b = create_bitmap_ex(32, pic.w, pic.h);
+    if (!b)
+        return nullptr;
+    for (int y = 0; y < pic.h; y++) {
+        uint32_t *row = (uint32_t *)b->line[y];
+        const uint8_t *src = &pic.rgb[(size_t)y * pic.w * 3];
+        for (int x = 0; x < pic.w; x++)
+            row[x] = (uint32_t)makecol32(src[3 * x], src[3 * x + 1], src[3 * x + 2]);
+    }
+    return b;
+}
+
+// A 24-bit uncompressed BMP (BITMAPINFOHEADER), bottom-up rows padded to 4
+// bytes, as every BMP reader takes it.
+bool write_bmp24(const char *path, const Picture &pic)
+{
+    auto le = [](std::vector<uint8_t> &out, uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; i++)
+            out.push_back((uint8_t)(v >> (8 * i)));
+    };
+    uint32_t stride = ((uint32_t)pic.w * 3 + 3) & ~3u;
+    uint32_t data_size = stride * (uint32_t)pic.h;
+    std::vector<uint8_t> head;
+    head.push_back('B');
+    head.push_back('M');
+    le(head, 54 + data_size, 4);
+    le(head, 0, 4);
+    le(head, 54, 4);
+    le(head, 40, 4);
+    le(head, (uint32_t)pic.w, 4);
+    le(head, (uint32_t)pic.h, 4);
+    le(head, 1, 2);
+    le(head, 24, 2);
+    le(head, 0, 4);           // BI_RGB
+    le(head, data_size, 4);
+    le(head, 2835, 4);        // 72 dpi
+    le(head, 2835, 4);
+    le(head, 0, 4);
+    le(head, 0, 4);
+
+    std::ofstream out(path, std::ios::binary);
+    out.write((const char *)head.data(), (std::streamsize)head.size());
+    std::vector<uint8_t> row(stride, 0);
+    for (int y = pic.h - 1; y >= 0; y--) {
+        const uint8_t *src = &pic.rgb[(size_t)y * pic.w * 3];
+        for (int x = 0; x < pic.w; x++) {
+            row[3 * x] = src[3 * x + 2];
+            row[3 * x + 1] = src[3 * x + 1];
+            row[3 * x + 2] = src[3 * x];
+        }
+        out.write((const char *)row.data(), stride);
+    }
+    out.close();
+    return !out.fail();
+}
+
+// ---- Timing -----------------------------------------------------------------
+
+struct Sample {
+    double wall_ms, cpu_ms;
+};
+
+double cpu_seconds()
+{
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
+// Times `run` alone; `prepare` runs before each call, outside the clock.
+template <class Prepare, class Run>
+Sample time_once(Prepare prepare, Run run)
+{
+    prepare();
+    double cpu0 = cpu_seconds();
+    auto t0 = std::chrono::steady_clock::now();
+    run();
+    auto t1 = std::chrono::steady_clock::now();
+    double cpu1 = cpu_seconds();
+    return {std::chrono::duration<double, std::milli>(t1 - t0).count(), (cpu1 - cpu0) * 1e3};
+}
+
+template <class Prepare, class Run>
+Sample median_of(int runs, Prepare prepare, Run run)
+{
+    std::vector<double> wall, cpu;
+    for (int i = 0; i < runs; i++) {
+        Sample s = time_once(prepare, run);
+        wall.push_back(s.wall_ms);
+        cpu.push_back(s.cpu_ms);
+    }
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    return {wall[runs / 2], cpu[runs / 2]};
+}
+
+uint64_t checksum(const BITMAP *b)
+{
+    uint64_t sum = 1469598103934665603ull;
+    int bytes = b->w * ((bitmap_color_depth((BITMAP *)b) + 7) / 8);
+    for (int y = 0; y < b->h; y++)
+        for (int i = 0; i < bytes; i++)
+            sum = (sum ^ b->line[y][i]) * 1099511628211ull;
+    return sum;
+}
+
+[[noreturn]] void fail(const char *what)
+{
+    fprintf(stderr, "gfx16bench: %s\n", what);
+    exit(1);
+}
+
+// ---- The table ----------------------------------------------------------------
+
+struct SizeResult {
+    int size;
+    int runs;
+    Sample encode, decode, qoi_encode, qoi_decode, copy;
+    double qoi_share;  // QOI file size / raw RGB size
+};
+
+const double decode_target = 4.0, encode_target = 1.5;
+
+SizeResult bench_size(int size, int runs)
+{
+    Picture pic = make_picture(size, size);
+    BITMAP *source = picture_bitmap(pic);
+    BITMAP *work = create_bitmap_ex(32, size, size);
+    BITMAP *carrier = create_bitmap_ex(8, size, 2 * size);
+    BITMAP *decoded = create_bitmap_ex(32, size, size);
+    if (!source || !work || !carrier || !decoded)
+        fail("not enough memory for the pictures");
+    const size_t pixels = (size_t)size * size;
+    SizeResult res{};
+    res.size = size;
+    res.runs = runs;
+
+    // gfx16 encode: encode_picture overwrites its picture with the preview,
+    // so every run starts from a fresh copy of the source.
+    res.encode = median_of(
+        runs, [&] { blit(source, work, 0, 0, 0, 0, size, size); },
+        [&] {
+            if (encode_picture(work, carrier) != 0)
+                fail("encode_picture refused the pictures");
+        });
+    // The rows are shared out among threads: the carrier must not depend on
+    // how, so a second encode must give the same bytes.
+    uint64_t carrier_sum = checksum(carrier);
+    blit(source, work, 0, 0, 0, 0, size, size);
+    encode_picture(work, carrier);
+    if (checksum(carrier) != carrier_sum)
+        fail("encode_picture gave different carriers for the same picture");
+
+    res.decode = median_of(
+        runs, [] {},
+        [&] {
+            if (decode_picture(carrier, decoded) != 0)
+                fail("decode_picture refused the pictures");
+        });
+
+    // QOI, from the packed RGB picture, decoding to RGBA: 4 bytes a pixel, as
+    // gfx16 delivers.
+    qoi_desc desc{(unsigned)size, (unsigned)size, 3, QOI_SRGB};
+    void *qoi_data = nullptr;
+    int qoi_size = 0;
+    res.qoi_encode = median_of(
+        runs,
+        [&] {
+            free(qoi_data);
+            qoi_data = nullptr;
+        },
+        [&] { qoi_data = qoi_encode(pic.rgb.data(), &desc, &qoi_size); });
+    if (!qoi_data)
+        fail("qoi_encode failed");
+    res.qoi_share = (double)qoi_size / (double)(pixels * 3);
+
+    void *rgba = nullptr;
+    qoi_desc out_desc;
+    res.qoi_decode = median_of(
+        runs,
+        [&] {
+            free(rgba);
+            rgba = nullptr;
+        },
+        [&] { rgba = qoi_decode(qoi_data, qoi_size, &out_desc, 4); });
+    if (!rgba)
+        fail("qoi_decode failed");
+    for (size_t i = 0; i < pixels; i++)
+        if (memcmp((uint8_t *)rgba + 4 * i, &pic.rgb[3 * i], 3) != 0)
+            fail("QOI did not give the picture back");
+
+    // memcpy of the decoded bytes: what the memory alone allows.
+    std::vector<uint8_t> copy(pixels * 4);
+    const uint8_t *decoded_bytes = decoded->line[0];
+    res.copy = median_of(
+        runs, [] {}, [&] { memcpy(copy.data(), decoded_bytes, pixels * 4); });
+    if (memcmp(copy.data(), decoded_bytes, pixels * 4) != 0)
+        fail("memcpy did not copy");
+
+    free(qoi_data);
+    free(rgba);
+    destroy_bitmap(source);
+    destroy_bitmap(work);
+    destroy_bitmap(carrier);
+    destroy_bitmap(decoded);
+    return res;
+}
+
+std::string cpu_model()
+{
+    std::ifstream in("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("model name", 0) == 0) {
+            size_t colon = line.find(':');
+            if (colon != std::string::npos)
+                return line.substr(line.find_first_not_of(" \t", colon + 1));
+        }
+    return "unknown CPU";
+}
+
+void print_row(const char *what, const Sample &s, size_t pixels)
+{
+    printf("  %-14s %10.2f %10.2f %10.1f\n", what, s.wall_ms, s.cpu_ms,
+           pixels / (s.wall_ms * 1e-3) / 1e6);
+}
+
+int run_table(const std::vector<int> &sizes, int runs_override)
+{
+    printf("gfx16bench: the codec's cores beside QOI and memcpy\n");
+    printf("machine:  %s, %u logical cores\n", cpu_model().c_str(),
+           std::thread::hardware_concurrency());
+    printf("compiler: %s %s, %s\n",
+#ifdef __clang__
+           "clang",
+#else
+           "GCC",
+#endif
+           __VERSION__, GFX16BENCH_BUILD);
+#ifndef __OPTIMIZE__
+    printf("WARNING: not an optimised build; the figures mean nothing\n");
+#endif
+    printf("picture:  %s\n", picture_description);
+    printf("QOI:      encodes packed RGB (channels 3), decodes to RGBA (4 bytes a pixel, as "
+           "gfx16's 32-bit picture)\n");
+    printf("threads:  gfx16's cores split rows over the cores; QOI and memcpy run on one\n");
+    printf("figures:  median of the runs; CPU ms is the time of all threads\n\n");
+
+    // The tables are built once per process, by whichever core runs first.
+    {
+        Picture pic = make_picture(512, 512);
+        BITMAP *source = picture_bitmap(pic);
+        BITMAP *work = create_bitmap_ex(32, 512, 512);
+        BITMAP *carrier = create_bitmap_ex(8, 512, 1024);
+        if (!source || !work || !carrier)
+            fail("not enough memory for the pictures");
+        auto copy = [&] { blit(source, work, 0, 0, 0, 0, 512, 512); };
+        auto encode = [&] { encode_picture(work, carrier); };
+        Sample first = time_once(copy, encode);
+        Sample steady = median_of(7, copy, encode);
+        printf("first call (builds the codec's tables): encode_picture 512x512 %.2f ms; "
+               "steady state %.2f ms\n\n",
+               first.wall_ms, steady.wall_ms);
+        destroy_bitmap(source);
+        destroy_bitmap(work);
+        destroy_bitmap(carrier);
+    }
+
+    std::vector<SizeResult> results;
+    printf("  %-14s %10s %10s %10s\n", "", "ms", "CPU ms", "Mpx/s");
+    for (int size : sizes) {
+        int runs = runs_override > 0 ? runs_override : size >= 4096 ? 5 : 7;
+        SizeResult r = bench_size(size, runs);
+        size_t pixels = (size_t)size * size;
+        printf("%dx%d, %d runs (QOI file: %.0f%% of raw RGB)\n", size, size, runs,
+               100 * r.qoi_share);
+        print_row("gfx16 encode", r.encode, pixels);
+        print_row("QOI encode", r.qoi_encode, pixels);
+        print_row("gfx16 decode", r.decode, pixels);
+        print_row("QOI decode", r.qoi_decode, pixels);
+        print_row("memcpy", r.copy, pixels);
+        fflush(stdout);
+        results.push_back(r);
+    }
+
+    printf("\nratios of pixel rates (targets apply to 4096x4096):\n");
+    printf("  %-10s %18s %8s %18s %8s\n", "size", "decode gfx16/QOI", "", "encode gfx16/QOI", "");
+    for (const SizeResult &r : results) {
+        double dec = r.qoi_decode.wall_ms / r.decode.wall_ms;
+        double enc = r.qoi_encode.wall_ms / r.encode.wall_ms;
+        char size[32];
+        snprintf(size, sizeof size, "%dx%d", r.size, r.size);
+        bool target = r.size == 4096;
+        printf("  %-10s %17.2fx %8s %17.2fx %8s\n", size, dec,
+               !target ? "" : dec >= decode_target ? "PASS" : "MISS", enc,
+               !target ? "" : enc >= encode_target ? "PASS" : "MISS");
+    }
+    printf("  targets: decode >= %.1fx, encode >= %.1fx\n", decode_target, encode_target);
+    return 0;
+}
+
+// One call of a core under callgrind. The warm-up call builds the tables and
+// faults the pictures in, untraced, unless `cold`.
+int run_profile(const std::string &core, int size, bool cold)
+{
+    Picture pic = make_picture(size, size);
+    BITMAP *source = picture_bitmap(pic);
+    BITMAP *work = create_bitmap_ex(32, size, size);
+    BITMAP *carrier = create_bitmap_ex(8, size, 2 * size);
+    BITMAP *decoded = create_bitmap_ex(32, size, size);
+    if (!source || !work || !carrier || !decoded)
+        fail("not enough memory for the pictures");
+    blit(source, work, 0, 0, 0, 0, size, size);
+    if (core == "encode") {
+        if (!cold) {
+            encode_picture(work, carrier);
+            blit(source, work, 0, 0, 0, 0, size, size);
+        }
+        CALLGRIND_START_INSTRUMENTATION;
+        encode_picture(work, carrier);
+        CALLGRIND_STOP_INSTRUMENTATION;
+    } else if (core == "decode") {
+        encode_picture(work, carrier);
+        if (!cold)
+            decode_picture(carrier, decoded);
+        CALLGRIND_START_INSTRUMENTATION;
+        decode_picture(carrier, decoded);
+        CALLGRIND_STOP_INSTRUMENTATION;
+    } else {
+        fail("--profile takes encode or decode");
+    }
+    printf("gfx16bench: %s %dx%d%s done\n", core.c_str(), size, size, cold ? " (cold)" : "");
+    return 0;
+}
+
+const char usage[] =
+    "usage: gfx16bench [--sizes 512,2048,4096] [--runs N]\n"
+    "       gfx16bench --profile encode|decode [--size N] [--cold]\n"
+    "       gfx16bench --write-bmp PATH [--size N]\n";
+
+int parse_size(const char *text)
+{
+    char *end;
+    long v = strtol(text, &end, 10);
+    if (*end || v < 2 || v > 16384) {
+        fputs(usage, stderr);
+        exit(2);
+    }
+    return (int)v;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<int> sizes = {512, 2048, 4096};
+    int runs = 0, size = 0;
+    bool cold = false;
+    std::string profile, bmp_path;
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        bool has_value = i + 1 < argc;
+        if (arg == "--sizes" && has_value) {
+            sizes.clear();
+            std::string list = argv[++i];
+            for (size_t pos = 0; pos <= list.size();) {
+                size_t comma = list.find(',', pos);
+                if (comma == std::string::npos)
+                    comma = list.size();
+                sizes.push_back(parse_size(list.substr(pos, comma - pos).c_str()));
+                pos = comma + 1;
+            }
+        } else if (arg == "--runs" && has_value) {
+            runs = parse_size(argv[++i]);
+        } else if (arg == "--size" && has_value) {
+            size = parse_size(argv[++i]);
+        } else if (arg == "--profile" && has_value) {
+            profile = argv[++i];
+        } else if (arg == "--cold") {
+            cold = true;
+        } else if (arg == "--write-bmp" && has_value) {
+            bmp_path = argv[++i];
+        } else {
+            fputs(usage, stderr);
+            return 2;
+        }
+    }
+
+    if (!bmp_path.empty()) {
+        if (!write_bmp24(bmp_path.c_str(), make_picture(size ? size : 4096, size ? size : 4096)))
+            fail(("cannot write " + bmp_path).c_str());
+        return 0;
+    }
+
+    // Freed blocks stay with the process: QOI's big output buffers are then
+    // reused from run to run instead of being mapped and faulted in afresh,
+    // as the codec's bitmaps are.
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, INT32_MAX);
+
+    if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0)
+        fail("cannot start Allegro");
+    set_color_depth(32);
+
+    if (!profile.empty())
+        return run_profile(profile, size ? size : 512, cold);
+    return run_table(sizes, runs);
+}
+END_OF_MAIN()
