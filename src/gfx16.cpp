@@ -32,6 +32,7 @@ int main(void)
     set_color_depth(32);
     if (set_gfx_mode(GFX_AUTODETECT, GFX16_SCREEN_W, GFX16_SCREEN_H, 0, 0) != 0) {
         set_gfx_mode(GFX_TEXT, 0, 0, 0, 0);
+        fprintf(stderr, "gfx16: Unable to set any graphic mode\n%s\n", allegro_error);
         allegro_message("Unable to set any graphic mode\n%s\n", allegro_error);
         return 1;
     }
