@@ -175,13 +175,24 @@ enum { RED_MAX, GREEN_MAX, BLUE_MAX };
 // Saturation fields packed in one word, three bits each.
 enum { SAT1_EVEN = 0, SAT1_ODD = 3, SAT2_EVEN = 6, SAT2_ODD = 9 };
 
+// A quantised colour as the hot loop needs it. A first pixel's preview
+// channel is trunc(float(err + channel)), capped to 0..254. With the
+// channel's whole part n and B = err + n that is B, or B + 1 where rounding
+// the sum to float reaches the next whole number; floats get coarser as they
+// grow, so that happens from some B on: `round_up_from` is that B (255 for
+// never).
+struct QuantEntry {
+    uint8_t brightness;
+    uint8_t whole[3];
+    uint8_t round_up_from[3];
+};
+
 struct CodecTables {
     uint8_t fine_hue[3][256][511];   // [largest channel][max - min][difference + 255]
     uint16_t saturation[256][256];   // [max][max - min]
     uint8_t brightness[766];         // [r + g + b]
-    uint8_t quant_brightness[8][64][256];  // [saturation][hue][value]
-    float quant_even[8][64][128][3];       // [saturation][hue][value / 2]
-    uint8_t decoded[65536][3];             // [code]
+    QuantEntry quant[8][64][256];    // [saturation][hue][value]
+    uint8_t decoded[65536][3];       // [code]
 };
 
 // A colour whose hue comes from `formula` with the given difference and
@@ -223,10 +234,23 @@ void build_tables(CodecTables *t)
     for (int sat = 0; sat < 8; sat++)
         for (int hue = 0; hue < 64; hue++)
             for (int value = 0; value < 256; value++) {
+                QuantEntry &q = t->quant[sat][hue][value];
                 float rgb[3];
-                t->quant_brightness[sat][hue][value] = (uint8_t)quantise(hue, sat, (float)value, rgb);
-                if (value % 2 == 0)
-                    std::copy(rgb, rgb + 3, t->quant_even[sat][hue][value / 2]);
+                q.brightness = (uint8_t)quantise(hue, sat, (float)value, rgb);
+                for (int c = 0; c < 3; c++) {
+                    // Binary search for the first base that rounds up.
+                    int whole = trunc_to_int(rgb[c]);
+                    int low = 0, high = 254;
+                    while (low < high) {
+                        int mid = (low + high) / 2;
+                        if (preview_channel(mid - whole, rgb[c]) == mid)
+                            low = mid + 1;
+                        else
+                            high = mid;
+                    }
+                    q.whole[c] = (uint8_t)whole;
+                    q.round_up_from[c] = (uint8_t)(low < 254 ? low : 255);
+                }
             }
     for (int code = 0; code < 65536; code++)
         decode_code((uint16_t)code, t->decoded[code]);
@@ -265,7 +289,7 @@ inline PixelLevels pixel_levels(const CodecTables &t, int r, int g, int b)
 }
 
 // The rules of encode_pair_reference on the levels of the two pixels.
-inline void encode_levels(const CodecTables &t, const PixelLevels &p1, const PixelLevels &p2,
+__attribute__((always_inline)) inline void encode_levels(const CodecTables &t, const PixelLevels &p1, const PixelLevels &p2,
                           int odd_row, PairResult *out)
 {
     int carry = (p1.value & 1) * 2;
@@ -281,14 +305,17 @@ inline void encode_levels(const CodecTables &t, const PixelLevels &p1, const Pix
     int sat1 = (p1.saturation >> (odd_row ? SAT1_ODD : SAT1_EVEN)) & 7;
     int sat2 = (p2.saturation >> (odd_row ? SAT2_ODD : SAT2_EVEN)) & 7;
 
-    int err1 = p1.brightness - t.quant_brightness[sat1][hue1][v1] + (odd_row ? 0 : carry);
-    out->code1 = pack_code(value_field(err1, (float)v1), hue1, sat1);
-    const float *q1 = t.quant_even[sat1][hue1][v1 / 2];
-    for (int c = 0; c < 3; c++)
-        out->preview1[c] = preview_channel(err1, q1[c]);
+    // The value field is (err + value) / 2 within 0..127; the value is whole.
+    const QuantEntry &q1 = t.quant[sat1][hue1][v1];
+    int err1 = p1.brightness - q1.brightness + (odd_row ? 0 : carry);
+    out->code1 = pack_code(std::clamp(err1 + v1, 0, 254) >> 1, hue1, sat1);
+    for (int c = 0; c < 3; c++) {
+        int base = err1 + q1.whole[c];
+        out->preview1[c] = (uint8_t)std::clamp(base + (base >= q1.round_up_from[c]), 0, 254);
+    }
 
-    int err2 = p2.brightness - t.quant_brightness[sat2][hue2][v2] + (odd_row ? carry : 0);
-    out->code2 = pack_code(value_field(err2, (float)v2), hue2, sat2);
+    int err2 = p2.brightness - t.quant[sat2][hue2][v2].brightness + (odd_row ? carry : 0);
+    out->code2 = pack_code(std::clamp(err2 + v2, 0, 254) >> 1, hue2, sat2);
     std::copy(t.decoded[out->code2], t.decoded[out->code2] + 3, out->preview2);
 }
 
