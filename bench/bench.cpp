@@ -385,6 +385,11 @@ int run_table(const std::vector<int> &sizes, int runs_override)
     printf("gfx16bench: the codec's cores beside QOI and memcpy\n");
     printf("machine:  %s, %u logical cores\n", cpu_model().c_str(),
            std::thread::hardware_concurrency());
+    // Other work on the machine shows in the figures; say how busy it was.
+    std::string load;
+    std::getline(std::ifstream("/proc/loadavg"), load);
+    printf("load:     %s (1, 5, 15 minute load averages before the run)\n",
+           load.substr(0, load.find(' ', load.find(' ', load.find(' ') + 1) + 1)).c_str());
     printf("compiler: %s %s, %s\n",
 #ifdef __clang__
            "clang",
