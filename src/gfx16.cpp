@@ -50,7 +50,7 @@ int main(void)
         clear_bitmap(bmp2);
         blit(bmp, screen, 0, 0, bmp->w, 0, bmp->w, bmp->h);
         recolour_gfx();
-        if (save_bitmap_atomic(GFX16_CARRIER_NAME, bmp2, NULL, save_bmp) != 0)
+        if (save_bitmap_atomic(GFX16_CARRIER_NAME, bmp2, NULL, save_bmp_quickly) != 0)
             return fail("Cannot save %s\n", GFX16_CARRIER_NAME);
     }
     if (mode == 1) {

@@ -43,13 +43,22 @@ static int error(const char *file, const char *what)
     return 1;
 }
 
+static const char *extension(const char *path)
+{
+    const char *dot = strrchr(path, '.');
+    return dot && !strchr(dot, '/') ? dot : "";
+}
+
 // The formats the library writes, chosen by extension as save_bitmap does.
 static bool writable_format(const char *path)
 {
-    const char *dot = strrchr(path, '.');
-    if (!dot || strchr(dot, '/'))
-        return false;
-    return !strcasecmp(dot, ".bmp") || !strcasecmp(dot, ".tga") || !strcasecmp(dot, ".pcx");
+    const char *ext = extension(path);
+    return !strcasecmp(ext, ".bmp") || !strcasecmp(ext, ".tga") || !strcasecmp(ext, ".pcx");
+}
+
+static image_saver saver_for(const char *path)
+{
+    return strcasecmp(extension(path), ".bmp") ? NULL : save_bmp_quickly;
 }
 
 static int save(const char *path, BITMAP *image, const RGB *pal, image_saver saver)
@@ -79,9 +88,9 @@ static int encode(const char *input, const char *carrier_name, const char *previ
     // set to the library's default palette; without a screen it would be all
     // black. The carrier's palette means nothing, but the files should be the
     // same to the byte.
-    if (save(carrier_name, carrier, default_palette, save_bmp))
+    if (save(carrier_name, carrier, default_palette, save_bmp_quickly))
         return 1;
-    if (preview_name && save(preview_name, picture, NULL, NULL))
+    if (preview_name && save(preview_name, picture, NULL, saver_for(preview_name)))
         return 1;
     return 0;
 }
@@ -103,7 +112,7 @@ static int decode(const char *carrier_name, const char *output)
         return error(carrier_name, "not enough memory for its picture");
     set_color_depth(32);
     decode_picture(carrier, picture);
-    return save(output, picture, NULL, NULL);
+    return save(output, picture, NULL, saver_for(output));
 }
 
 int main(int argc, char **argv)

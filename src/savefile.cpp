@@ -3,6 +3,7 @@
 #include <allegro.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,4 +62,79 @@ int save_bitmap_atomic(const char *path, BITMAP *image, const RGB *pal, image_sa
         return -1;
     }
     return 0;
+}
+
+static void put16(uint8_t *p, unsigned v)
+{
+    p[0] = (uint8_t)v;
+    p[1] = (uint8_t)(v >> 8);
+}
+
+static void put32(uint8_t *p, uint32_t v)
+{
+    put16(p, v & 0xffff);
+    put16(p + 2, v >> 16);
+}
+
+int save_bmp_quickly(const char *path, BITMAP *image, const RGB *pal)
+{
+    int depth = bitmap_color_depth(image);
+    if ((depth != 8 && depth != 32) || !is_memory_bitmap(image))
+        return save_bmp(path, image, pal);
+
+    const int w = image->w, h = image->h;
+    const int bytes = depth == 8 ? 1 : 3;
+    const uint32_t stride = ((uint32_t)w * bytes + 3) & ~3u;
+    const uint32_t palette_size = depth == 8 ? 256 * 4 : 0;
+    const uint32_t offset = 14 + 40 + palette_size;
+    const uint32_t image_size = stride * (uint32_t)h;
+
+    uint8_t header[14 + 40 + 256 * 4] = {'B', 'M'};
+    put32(header + 2, offset + image_size);
+    put32(header + 10, offset);
+    put32(header + 14, 40);
+    put32(header + 18, (uint32_t)w);
+    put32(header + 22, (uint32_t)h);
+    put16(header + 26, 1);
+    put16(header + 28, bytes * 8);
+    put32(header + 34, image_size);
+    put32(header + 38, 0xB12);  // 72 dots per inch
+    put32(header + 42, 0xB12);
+    if (depth == 8) {
+        PALETTE current;
+        if (!pal) {
+            get_palette(current);
+            pal = current;
+        }
+        put32(header + 46, 256);
+        put32(header + 50, 256);
+        for (int i = 0; i < 256; i++) {
+            uint8_t *entry = header + 54 + 4 * i;
+            entry[0] = (uint8_t)_rgb_scale_6[pal[i].b];
+            entry[1] = (uint8_t)_rgb_scale_6[pal[i].g];
+            entry[2] = (uint8_t)_rgb_scale_6[pal[i].r];
+        }
+    }
+
+    FILE *f = fopen(path, "wb");
+    if (!f)
+        return -1;
+    bool ok = fwrite(header, 1, offset, f) == offset;
+    std::vector<uint8_t> row(stride, 0);
+    for (int y = h - 1; y >= 0 && ok; y--) {   // bottom-up
+        if (depth == 8) {
+            memcpy(row.data(), image->line[y], (size_t)w);
+        } else {
+            const uint32_t *pixels = (const uint32_t *)image->line[y];
+            for (int x = 0; x < w; x++) {
+                row[3 * x] = (uint8_t)getb32((int)pixels[x]);
+                row[3 * x + 1] = (uint8_t)getg32((int)pixels[x]);
+                row[3 * x + 2] = (uint8_t)getr32((int)pixels[x]);
+            }
+        }
+        ok = fwrite(row.data(), 1, stride, f) == stride;
+    }
+    if (fclose(f) != 0)
+        ok = false;
+    return ok ? 0 : -1;
 }

@@ -14,4 +14,9 @@ typedef int (*image_saver)(const char *path, BITMAP *image, const RGB *pal);
 // existing `path` as it was.
 int save_bitmap_atomic(const char *path, BITMAP *image, const RGB *pal, image_saver save);
 
+// Writes the bytes the library's save_bmp writes (40-byte header; 8-bit
+// images with a 256-entry palette, 32-bit ones as 24 bits), a row at a time
+// instead of a pixel at a time. Other depths go to save_bmp itself.
+int save_bmp_quickly(const char *path, BITMAP *image, const RGB *pal);
+
 #endif
