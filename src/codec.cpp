@@ -180,7 +180,8 @@ enum { SAT1_EVEN = 0, SAT1_ODD = 3, SAT2_EVEN = 6, SAT2_ODD = 9 };
 // channel's whole part n and B = err + n that is B, or B + 1 where rounding
 // the sum to float reaches the next whole number; floats get coarser as they
 // grow, so that happens from some B on: `round_up_from` is that B (255 for
-// never).
+// never). Only first pixels have previews of their own, and their values are
+// even: odd values have no channels here.
 struct QuantEntry {
     uint8_t brightness;
     uint8_t whole[3];
@@ -210,7 +211,8 @@ void colour_for_hue(int formula, int delta, int diff, float rgb[3])
     }
 }
 
-void build_tables(CodecTables *t)
+// What the encoder looks up per source pixel.
+void build_pixel_tables(CodecTables *t)
 {
     for (int formula = 0; formula < 3; formula++)
         for (int delta = 0; delta < 256; delta++)
@@ -231,13 +233,18 @@ void build_tables(CodecTables *t)
         }
     for (int sum = 0; sum < 766; sum++)
         t->brightness[sum] = (uint8_t)source_brightness((float)sum, 0.0f, 0.0f);
+}
+
+// What the encoder and decoder look up per code or quantised colour.
+void build_code_tables(CodecTables *t)
+{
     for (int sat = 0; sat < 8; sat++)
         for (int hue = 0; hue < 64; hue++)
             for (int value = 0; value < 256; value++) {
                 QuantEntry &q = t->quant[sat][hue][value];
                 float rgb[3];
                 q.brightness = (uint8_t)quantise(hue, sat, (float)value, rgb);
-                for (int c = 0; c < 3; c++) {
+                for (int c = 0; c < 3 && value % 2 == 0; c++) {
                     // Binary search for the first base that rounds up.
                     int whole = trunc_to_int(rgb[c]);
                     int low = 0, high = 254;
@@ -254,6 +261,14 @@ void build_tables(CodecTables *t)
             }
     for (int code = 0; code < 65536; code++)
         decode_code((uint16_t)code, t->decoded[code]);
+}
+
+void build_tables(CodecTables *t)
+{
+    // The two halves take about as long as each other; run them side by side.
+    std::thread pixel_tables(build_pixel_tables, t);
+    build_code_tables(t);
+    pixel_tables.join();
 }
 
 const CodecTables &tables()
