@@ -1,0 +1,50 @@
+#!/bin/bash
+# Input files that are missing or of the wrong kind: each program says so on
+# stderr and in a message box, and once the box is dismissed ends with
+# status 1, not by a crash.
+. "$(dirname "$0")/lib.sh" "$@"
+
+start_xvfb
+
+# Each case: name, program, the files to put in the folder, the message.
+no_files() { :; }
+true_colour_output() { "$python" "$top/scripts/make-sample.py" --size 64x48 output.bmp; }
+# 64 greys in one row: ImageMagick writes more than 16 colours as an 8-bit BMP.
+one_row_output() {
+    convert -size 1x64 gradient: -rotate 90 -type Palette BMP3:output.bmp
+    [ "$(bmp_bits output.bmp)" = 8 ] || fail "could not make an 8-bit BMP of one row"
+}
+carrier_as_input() { convert -size 16x8 xc:gray50 -type Palette BMP3:output.bmp; }
+
+cases=(
+    "no carrier|gfx16|no_files|Cannot load the carrier output.bmp"
+    "24-bit carrier|gfx16|true_colour_output|output.bmp is not a carrier: it must be an 8-bit picture of 2 rows or more"
+    "carrier of 1 row|gfx16|one_row_output|output.bmp is not a carrier: it must be an 8-bit picture of 2 rows or more"
+    "no input picture|gfx16-encode|carrier_as_input|Cannot load the picture test5.bmp"
+)
+
+n=0
+for c in "${cases[@]}"; do
+    IFS='|' read -r what program setup message <<<"$c"
+    n=$((n + 1))
+    dir=$work/case$n
+    mkdir -p "$dir"
+    (cd "$dir" && "$setup" && if [ -e output.bmp ]; then cp output.bmp before.bmp; fi)
+
+    start_in "$dir" run "$build/$program"
+    wait_message_box "$pid"
+    [ "$box_text" = "$message" ] ||
+        fail "$what: the message box says \"$box_text\", expected \"$message\""
+    expect_text "$dir/run.err" "gfx16: $message" "$what"
+    alive "$pid" || fail "$what: the program did not wait for the message box"
+    dismiss_message_box
+    wait_exit "$pid"
+    expect_status 1 "$what"
+    # Nothing is written: an output.bmp there before stays as it was.
+    if [ -e "$dir/before.bmp" ]; then
+        cmp -s "$dir/before.bmp" "$dir/output.bmp" || fail "$what: output.bmp was changed"
+    fi
+    [ -z "$(ls -A "$dir" | grep -v -x -e before.bmp -e output.bmp -e run.out -e run.err)" ] ||
+        fail "$what: files left behind: $(ls -A "$dir")"
+    ok "$what: $program shows \"$message\" and exits with 1"
+done
