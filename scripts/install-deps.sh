@@ -1,0 +1,34 @@
+#!/bin/bash
+# Installs the Debian packages that gfx16 needs to build, run and test (Debian
+# 12). Packages already there are left alone; when all are there, nothing is
+# fetched, so a second run is quick.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config # the build
+    liballegro4-dev                  # graphics, keyboard, BMP files
+    googletest libgtest-dev          # unit tests
+    xvfb xdotool x11-apps            # GUI tests: X server, keys, screenshots (xwd)
+    x11-utils                        # xmessage, Allegro's message box under X11
+    imagemagick python3 python3-pil  # picture checks, the sample picture
+    libqoi-dev libsdl2-dev           # benchmark and viewer
+    clang libclang-rt-14-dev         # sanitizer and fuzzing builds
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+if [ "${#missing[@]}" -eq 0 ]; then
+    echo "install-deps: all ${#packages[@]} packages are installed"
+    exit 0
+fi
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "install-deps: installing ${missing[*]}"
+"${sudo[@]}" apt-get update
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y --no-install-recommends "${missing[@]}"
