@@ -13,6 +13,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "bmpread.h"
 #include "codec.h"
 #include "savefile.h"
 
@@ -63,9 +64,35 @@ static image_saver saver_for(const char *path)
 
 static int save(const char *path, BITMAP *image, const RGB *pal, image_saver saver)
 {
-    if (save_bitmap_atomic(path, image, pal, saver) != 0)
-        return error(path, errno ? strerror(errno) : "cannot write the file");
+    // The library's TGA writer keeps the unused top byte of a 32-bit pixel
+    // as alpha, and ours is 0: fully transparent. A 24-bit copy has none.
+    BITMAP *opaque = NULL;
+    if (!strcasecmp(extension(path), ".tga") && bitmap_color_depth(image) == 32) {
+        opaque = create_bitmap_ex(24, image->w, image->h);
+        if (!opaque)
+            return error(path, "not enough memory to write it");
+        blit(image, opaque, 0, 0, 0, 0, image->w, image->h);
+        image = opaque;
+    }
+    int failed = save_bitmap_atomic(path, image, pal, saver) != 0;
+    int saved_errno = errno;
+    if (opaque)
+        destroy_bitmap(opaque);
+    if (failed)
+        return error(path, saved_errno ? strerror(saved_errno) : "cannot write the file");
     return 0;
+}
+
+// What failed, and why the reader refused the file when it said.
+static const char *load_failure(const char *what)
+{
+    static char text[512];
+    const char *why = bmp_reader_error();
+    if (*why)
+        snprintf(text, sizeof text, "%s: %s", what, why);
+    else
+        snprintf(text, sizeof text, "%s", what);
+    return text;
 }
 
 static int encode(const char *input, const char *carrier_name, const char *preview_name)
@@ -76,7 +103,7 @@ static int encode(const char *input, const char *carrier_name, const char *previ
     set_color_conversion(COLORCONV_TOTAL);
     BITMAP *picture = load_bitmap(input, NULL);
     if (!picture)
-        return error(input, "cannot load the picture");
+        return error(input, load_failure("cannot load the picture"));
     BITMAP *carrier = create_bitmap_ex(8, picture->w, 2 * picture->h);
     if (!carrier)
         return error(input, "not enough memory for its carrier");
@@ -104,7 +131,7 @@ static int decode(const char *carrier_name, const char *output)
     set_color_depth(8);
     BITMAP *carrier = load_bitmap(carrier_name, NULL);
     if (!carrier)
-        return error(carrier_name, "cannot load the carrier");
+        return error(carrier_name, load_failure("cannot load the carrier"));
     if (bitmap_color_depth(carrier) != 8 || carrier->h < 2)
         return error(carrier_name, "not a carrier: it must be an 8-bit picture of 2 rows or more");
     BITMAP *picture = create_bitmap_ex(32, carrier->w, carrier->h / 2);
@@ -137,6 +164,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "gfx16conv: cannot start Allegro: %s\n", allegro_error);
         return 1;
     }
+    install_bmp_reader();
     set_color_depth(32);
     if (is_encode)
         return encode(argv[2], argv[3], argc == 5 ? argv[4] : NULL);
