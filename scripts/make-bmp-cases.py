@@ -1,0 +1,437 @@
+#!/usr/bin/python3
+"""Writes the BMP files that the reader's tests load: every layout a valid
+BMP may take, damaged and hostile files, and a seed corpus for the fuzzer.
+
+    make-bmp-cases.py DIR            cases and DIR/cases.txt
+    make-bmp-cases.py --seeds DIR    the valid cases only, as fuzzer seeds
+
+All of them are built here from a few small pictures, so nothing of unknown
+origin ever enters the repository. DIR/cases.txt lists them, one a line:
+
+    valid FILE REF24 [REF8]   FILE must give the pixels of the plain 24-bit
+                              REF24 and, if paletted, the palette indices of
+                              the plain 8-bit REF8
+    bad FILE REASON           FILE must be refused with exactly REASON
+
+The pictures are 13 x 7: odd, so that every row needs padding. A paletted
+picture is drawn from its palette, so that its 24-bit twin is exact; a
+16-bit picture uses only the 8-bit channels that a 5- or 6-bit level stands
+for.
+"""
+
+import os
+import struct
+import sys
+
+W, H = 13, 7
+
+
+# ---- pictures ---------------------------------------------------------------
+
+def colour_picture():
+    """Full 8-bit channels; (0, 0) is (131, 58, 12), which 6-bit palettes spoil."""
+    return [[((x * 37 + y * 91 + 131) % 256, (x * 11 + y * 53 + 58) % 256,
+              (x * 71 + y * 29 + 12) % 256) for x in range(W)] for y in range(H)]
+
+
+def expand(level, bits):
+    """The 8-bit channel that a `bits`-bit level stands for: the level's
+    share of the full scale, rounded down (as SDL scales it). Its top `bits`
+    bits give the level back."""
+    return level * 255 // ((1 << bits) - 1)
+
+
+def picture_16(green_bits):
+    return [[(expand((x * 7 + y * 3) % 32, 5), expand((x * 5 + y * 11) % (1 << green_bits), green_bits),
+              expand((x * 3 + y * 13 + 17) % 32, 5)) for x in range(W)] for y in range(H)]
+
+
+PALETTE = [((i * 37 + 131) % 256, (i * 91 + 58) % 256, (i * 53 + 12) % 256) for i in range(256)]
+
+
+def index_picture(colours):
+    return [[(x * 19 + y * 7 + x * y) % colours for x in range(W)] for y in range(H)]
+
+
+def index_picture_with_hole(colours):
+    """Index 0 over a block that an RLE delta can skip, and at row ends."""
+    pic = index_picture(colours)
+    for y in range(H):
+        for x in range(W):
+            if (2 <= y <= 4 and 3 <= x <= 8) or (y == 5 and x >= 9):
+                pic[y][x] = 0
+            elif pic[y][x] == 0:
+                pic[y][x] = 1
+    return pic
+
+
+def colours_of(indices, palette):
+    return [[palette[i] for i in row] for row in indices]
+
+
+# ---- file layout ------------------------------------------------------------
+
+def pack_row(values, bpp):
+    out = bytearray()
+    if bpp in (1, 4):
+        per = 8 // bpp
+        for i in range(0, len(values), per):
+            byte = 0
+            for j, v in enumerate(values[i:i + per]):
+                byte |= v << (8 - bpp * (j + 1))
+            out.append(byte)
+    elif bpp == 8:
+        out += bytes(values)
+    elif bpp == 16:
+        for v in values:
+            out += struct.pack("<H", v)
+    elif bpp == 24:
+        for r, g, b in values:
+            out += bytes((b, g, r))
+    elif bpp == 32:
+        for v in values:
+            out += struct.pack("<I", v)
+    return bytes(out) + b"\0" * (-len(out) % 4)
+
+
+def pixel_rows(rows, bpp, top_down):
+    order = rows if top_down else rows[::-1]
+    return b"".join(pack_row(r, bpp) for r in order)
+
+
+def place(rgb, masks):
+    """A colour put into bit fields, from the top bits of each channel."""
+    word = 0
+    for channel, mask in zip(rgb, masks):
+        if not mask:
+            continue
+        shift = (mask & -mask).bit_length() - 1
+        width = (mask >> shift).bit_length()
+        word |= (channel >> (8 - width)) << shift if width <= 8 else (channel << (width - 8)) << shift
+    return word
+
+
+def bmp(width, height, bpp, data, header=40, compression=0, palette=None, colours_used=None,
+        masks=None, top_down=False, gap=b"", planes=1, size_image=None):
+    """A whole file. `masks` (3 or 4 words) go inside a header of 52 bytes or
+    more, and after a 40-byte one."""
+    pal = b""
+    if palette is not None:
+        entry = (lambda c: bytes((c[2], c[1], c[0]))) if header == 12 else \
+                (lambda c: bytes((c[2], c[1], c[0], 0)))
+        pal = b"".join(entry(c) for c in palette)
+    stored_height = -height if top_down else height
+    if header == 12:
+        info = struct.pack("<IHHHH", 12, width & 0xffff, stored_height & 0xffff, planes, bpp)
+    else:
+        if colours_used is None:
+            colours_used = len(palette) if palette is not None and len(palette) != 1 << bpp else 0
+        info = struct.pack("<IiiHHIIiiII", header, width, stored_height, planes, bpp, compression,
+                           len(data) if size_image is None else size_image, 2835, 2835,
+                           colours_used, 0)
+        words = list(masks or [])
+        if header >= 52:
+            words = (words + [0, 0, 0, 0])[:4 if header >= 56 else 3]
+            info += struct.pack("<%dI" % len(words), *words)
+            words = []
+        if header >= 108:
+            info += b"sRGB"[::-1] + b"\0" * (header - 56 - 4)
+            if header == 124:
+                info = info[:108] + struct.pack("<IIII", 4, 0, 0, 0)
+        info += struct.pack("<%dI" % len(words), *words)
+    offset = 14 + len(info) + len(pal) + len(gap)
+    head = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
+    return head + info + pal + gap + data
+
+
+def rle(rows, bpp, delta=None):
+    """RLE8 or RLE4 of rows of indices (top row first): runs of equal
+    pixels, absolute runs for the rest, an end-of-line per row and the
+    end-of-picture mark. `delta` = (x, y, dx, dy) skips a block of index 0
+    starting at column x of row y (rows counted from the top); with it, an
+    end-of-line also skips the zeros that end a row."""
+    out = bytearray()
+    for y in range(len(rows) - 1, -1, -1):
+        row = rows[y]
+        x = 0
+        while x < len(row):
+            if delta and not any(row[x:]):
+                break  # the end-of-line leaves the rest of the row at index 0
+            if delta and (x, y) == (delta[0], delta[1]):
+                out += bytes((0, 2, delta[2], delta[3]))
+                x += delta[2]
+                # The delta moves up by dy rows (towards the top): finish this
+                # row there, on the row above; this test only moves up 0 rows.
+                assert delta[3] == 0
+                continue
+            # one run of one index (RLE8) or of an alternating pair (RLE4)
+            n = 1
+            while x + n < len(row) and row[x + n] == row[x] and n < 255:
+                n += 1
+            if n >= 3 or x + n == len(row) or (delta and (x + n, y) == delta[:2]):
+                if bpp == 8:
+                    out += bytes((n, row[x]))
+                else:
+                    out += bytes((n, row[x] << 4 | row[x]))
+                x += n
+                continue
+            # absolute run up to the next repeat, the delta or the end of the row
+            end = x
+            while end < len(row) and not (end + 2 < len(row) and row[end] == row[end + 1] == row[end + 2]) \
+                    and not (delta and (end, y) == delta[:2]) and end - x < 254:
+                end += 1
+            if end - x < 3:
+                for v in row[x:end]:
+                    out += bytes((1, v << 4 | v if bpp == 4 else v))
+            else:
+                vals = row[x:end]
+                out += bytes((0, len(vals)))
+                if bpp == 8:
+                    packed = bytes(vals)
+                else:
+                    packed = bytes((vals[i] << 4 | (vals[i + 1] if i + 1 < len(vals) else 0))
+                                   for i in range(0, len(vals), 2))
+                out += packed + b"\0" * (len(packed) % 2)
+            x = end
+        out += b"\0\0"
+    out[-2:] = b"\0\1"
+    return bytes(out)
+
+
+def rgb_rows(pic):
+    return [list(row) for row in pic]
+
+
+def word_rows(pic, masks):
+    return [[place(c, masks) for c in row] for row in pic]
+
+
+# ---- the cases --------------------------------------------------------------
+
+def cases():
+    """(name, bytes, kind, extra): kind "ref", "valid" (extra: (ref24, ref8))
+    or "bad" (extra: reason)."""
+    out = []
+
+    def ref(name, data):
+        out.append((name, data, "ref", None))
+
+    def valid(name, data, ref24, ref8=None):
+        out.append((name, data, "valid", (ref24, ref8)))
+
+    def bad(name, data, reason):
+        out.append((name, data, "bad", reason))
+
+    colour = colour_picture()
+    pic555, pic565 = picture_16(5), picture_16(6)
+    idx8, idx20, idx16, idx5, idx2 = (index_picture(n) for n in (256, 20, 16, 5, 2))
+    hole8, hole16 = index_picture_with_hole(256), index_picture_with_hole(16)
+
+    def ref24(name, pic):
+        ref(name, bmp(W, H, 24, pixel_rows(rgb_rows(pic), 24, False)))
+
+    def ref8(name, idx, colours):
+        ref(name, bmp(W, H, 8, pixel_rows(idx, 8, False), palette=PALETTE[:colours]))
+
+    ref24("ref-colour.bmp", colour)
+    ref24("ref-555.bmp", pic555)
+    ref24("ref-565.bmp", pic565)
+    for name, idx, n in (("256", idx8, 256), ("20", idx20, 20), ("16", idx16, 16), ("5", idx5, 5),
+                         ("2", idx2, 2), ("hole256", hole8, 256), ("hole16", hole16, 16)):
+        ref24("ref-pal%s.bmp" % name, colours_of(idx, PALETTE[:n]))
+        ref8("ref-idx%s.bmp" % name, idx, n)
+
+    # True colour.
+    data24 = pixel_rows(rgb_rows(colour), 24, False)
+    for header in (12, 40, 52, 56, 108, 124):
+        valid("rgb24-h%d.bmp" % header, bmp(W, H, 24, data24, header=header), "ref-colour.bmp")
+    valid("rgb24-topdown.bmp", bmp(W, H, 24, pixel_rows(rgb_rows(colour), 24, True), top_down=True),
+          "ref-colour.bmp")
+    valid("rgb24-gap.bmp", bmp(W, H, 24, data24, gap=b"\xa5" * 10), "ref-colour.bmp")
+    valid("rgb24-trailing.bmp", bmp(W, H, 24, data24) + b"\xff" * 33, "ref-colour.bmp")
+    xrgb = (0xff0000, 0xff00, 0xff)
+    valid("rgb32.bmp", bmp(W, H, 32, pixel_rows(word_rows(colour, xrgb), 32, False)), "ref-colour.bmp")
+    valid("rgb32-topdown.bmp", bmp(W, H, 32, pixel_rows(word_rows(colour, xrgb), 32, True), top_down=True),
+          "ref-colour.bmp")
+    for header in (40, 52, 56, 108, 124):
+        for tag, masks in (("argb", (0xff0000, 0xff00, 0xff, 0xff000000)),
+                           ("xbgr", (0xff, 0xff00, 0xff0000, 0)),
+                           ("rgbx", (0xff000000, 0xff0000, 0xff00, 0))):
+            if header == 40 and tag != "argb":
+                masks = masks[:3]
+            words = word_rows(colour, masks[:3])
+            if len(masks) == 4 and masks[3]:
+                words = [[w | 0x80000000 for w in row] for row in words]
+            valid("rgb32-bf-%s-h%d.bmp" % (tag, header),
+                  bmp(W, H, 32, pixel_rows(words, 32, False), header=header, compression=3,
+                      masks=masks[:3] if header == 40 else masks), "ref-colour.bmp")
+    m555, m565 = (0x7c00, 0x3e0, 0x1f), (0xf800, 0x7e0, 0x1f)
+    valid("rgb16-555.bmp", bmp(W, H, 16, pixel_rows(word_rows(pic555, m555), 16, False)), "ref-555.bmp")
+    for header in (40, 56, 124):
+        valid("rgb16-bf555-h%d.bmp" % header,
+              bmp(W, H, 16, pixel_rows(word_rows(pic555, m555), 16, False), header=header, compression=3,
+                  masks=m555), "ref-555.bmp")
+        valid("rgb16-bf565-h%d.bmp" % header,
+              bmp(W, H, 16, pixel_rows(word_rows(pic565, m565), 16, False), header=header, compression=3,
+                  masks=m565), "ref-565.bmp")
+    valid("rgb16-565-topdown.bmp",
+          bmp(W, H, 16, pixel_rows(word_rows(pic565, m565), 16, True), compression=3, masks=m565,
+              top_down=True), "ref-565.bmp")
+
+    # Paletted.
+    for header in (12, 40, 52, 56, 108, 124):
+        valid("pal8-h%d.bmp" % header, bmp(W, H, 8, pixel_rows(idx8, 8, False), header=header,
+                                            palette=PALETTE), "ref-pal256.bmp", "ref-idx256.bmp")
+        valid("pal4-h%d.bmp" % header, bmp(W, H, 4, pixel_rows(idx16, 4, False), header=header,
+                                            palette=PALETTE[:16]), "ref-pal16.bmp", "ref-idx16.bmp")
+        valid("pal1-h%d.bmp" % header, bmp(W, H, 1, pixel_rows(idx2, 1, False), header=header,
+                                            palette=PALETTE[:2]), "ref-pal2.bmp", "ref-idx2.bmp")
+    valid("pal8-short.bmp", bmp(W, H, 8, pixel_rows(idx20, 8, False), palette=PALETTE[:20]),
+          "ref-pal20.bmp", "ref-idx20.bmp")
+    valid("pal4-short.bmp", bmp(W, H, 4, pixel_rows(idx5, 4, False), palette=PALETTE[:5]),
+          "ref-pal5.bmp", "ref-idx5.bmp")
+    # No colour count, and only the colours used before the pixel data.
+    valid("pal8-uncounted-short.bmp", bmp(W, H, 8, pixel_rows(idx20, 8, False), palette=PALETTE[:20],
+                                          colours_used=0), "ref-pal20.bmp", "ref-idx20.bmp")
+    valid("pal4-os2-short.bmp", bmp(W, H, 4, pixel_rows(idx5, 4, False), header=12, palette=PALETTE[:5]),
+          "ref-pal5.bmp", "ref-idx5.bmp")
+    valid("pal8-topdown.bmp", bmp(W, H, 8, pixel_rows(idx8, 8, True), palette=PALETTE, top_down=True),
+          "ref-pal256.bmp", "ref-idx256.bmp")
+    valid("pal4-topdown.bmp", bmp(W, H, 4, pixel_rows(idx16, 4, True), palette=PALETTE[:16], top_down=True),
+          "ref-pal16.bmp", "ref-idx16.bmp")
+    valid("pal1-topdown.bmp", bmp(W, H, 1, pixel_rows(idx2, 1, True), palette=PALETTE[:2], top_down=True),
+          "ref-pal2.bmp", "ref-idx2.bmp")
+    valid("pal8-gap.bmp", bmp(W, H, 8, pixel_rows(idx8, 8, False), palette=PALETTE, gap=b"\x5a" * 6),
+          "ref-pal256.bmp", "ref-idx256.bmp")
+    valid("pal8-rle.bmp", bmp(W, H, 8, rle(idx8, 8), compression=1, palette=PALETTE),
+          "ref-pal256.bmp", "ref-idx256.bmp")
+    valid("pal8-rle-short.bmp", bmp(W, H, 8, rle(idx20, 8), compression=1, palette=PALETTE[:20]),
+          "ref-pal20.bmp", "ref-idx20.bmp")
+    valid("pal4-rle.bmp", bmp(W, H, 4, rle(idx16, 4), compression=2, palette=PALETTE[:16]),
+          "ref-pal16.bmp", "ref-idx16.bmp")
+    valid("pal8-rle-delta.bmp", bmp(W, H, 8, rle(hole8, 8, delta=(3, 3, 6, 0)), compression=1,
+                                    palette=PALETTE), "ref-palhole256.bmp", "ref-idxhole256.bmp")
+    valid("pal4-rle-delta.bmp", bmp(W, H, 4, rle(hole16, 4, delta=(3, 2, 6, 0)), compression=2,
+                                    palette=PALETTE[:16]), "ref-palhole16.bmp", "ref-idxhole16.bmp")
+
+    # Damaged and hostile files, each from a valid one.
+    plain24 = bmp(W, H, 24, data24)
+    plain8 = bmp(W, H, 8, pixel_rows(idx8, 8, False), palette=PALETTE)
+    rle8 = bmp(W, H, 8, rle(idx8, 8), compression=1, palette=PALETTE)
+
+    def patch(data, offset, fmt, *values):
+        b = bytearray(data)
+        struct.pack_into(fmt, b, offset, *values)
+        return bytes(b)
+
+    bad("no-signature.bmp", b"XY" + plain24[2:], "not a BMP file")
+    bad("empty.bmp", b"", "not a BMP file")
+    bad("cut-in-file-header.bmp", plain24[:10], "file too short for its headers")
+    bad("cut-in-info-header.bmp", plain24[:30], "file too short for its headers")
+    bad("header-size-41.bmp", patch(plain24, 14, "<I", 41), "unknown info header size")
+    bad("header-size-huge.bmp", patch(plain24, 14, "<I", 0x7fffffff), "unknown info header size")
+    bad("planes-2.bmp", patch(plain24, 26, "<H", 2), "planes field is not 1")
+    bad("width-0.bmp", patch(plain24, 18, "<i", 0), "width or height is 0")
+    bad("height-0.bmp", patch(plain24, 22, "<i", 0), "width or height is 0")
+    bad("os2-width-0.bmp", patch(bmp(W, H, 24, data24, header=12), 18, "<H", 0), "width or height is 0")
+    bad("width-negative.bmp", patch(plain24, 18, "<i", -W), "negative width")
+    bad("height-most-negative.bmp", patch(plain24, 22, "<i", -2 ** 31), "picture larger than 32768 pixels a side")
+    bad("width-32769.bmp", patch(plain24, 18, "<i", 32769), "picture larger than 32768 pixels a side")
+    bad("rgb24-65536x65536.bmp", patch(patch(plain24, 18, "<i", 65536), 22, "<i", 65536),
+        "picture larger than 32768 pixels a side")
+    bad("rgb24-30000x30000.bmp", patch(patch(plain24, 18, "<i", 30000), 22, "<i", 30000),
+        "pixel data shorter than the header says")
+    for bpp in (0, 2, 7, 64):
+        bad("bpp-%d.bmp" % bpp, patch(plain24, 28, "<H", bpp), "unsupported bits per pixel")
+    bad("compression-7.bmp", patch(plain24, 30, "<I", 7), "unsupported compression")
+    bad("compression-jpeg.bmp", patch(plain24, 30, "<I", 4), "unsupported compression")
+    bad("rle8-at-24-bits.bmp", patch(plain24, 30, "<I", 1), "compression does not fit the bits per pixel")
+    bad("rle4-at-8-bits.bmp", patch(rle8, 30, "<I", 2), "compression does not fit the bits per pixel")
+    bad("bitfields-at-8-bits.bmp", patch(plain8, 30, "<I", 3), "compression does not fit the bits per pixel")
+    bad("rle8-topdown.bmp", patch(rle8, 22, "<i", -H), "top-down picture cannot be compressed")
+    words565 = pixel_rows(word_rows(pic565, m565), 16, False)
+    bad("bitfields-zero.bmp", bmp(W, H, 16, words565, compression=3, masks=(0xf800, 0, 0x1f)),
+        "bit fields are zero or overlap")
+    bad("bitfields-overlap.bmp", bmp(W, H, 16, words565, compression=3, masks=(0xf800, 0x1fe0, 0x1f)),
+        "bit fields are zero or overlap")
+    bad("bitfields-alpha-overlap.bmp",
+        bmp(W, H, 32, pixel_rows(word_rows(colour, xrgb), 32, False), header=56, compression=3,
+            masks=(0xff0000, 0xff00, 0xff, 0xff000080)),
+        "bit fields are zero or overlap")
+    bad("bitfields-gappy.bmp", bmp(W, H, 16, words565, compression=3, masks=(0xd800, 0x7e0, 0x1f)),
+        "bit fields are not runs of bits")
+    bad("bitfields-beyond-16-bits.bmp", bmp(W, H, 16, words565, compression=3, masks=(0xf80000, 0x7e0, 0x1f)),
+        "bit fields do not fit the pixel")
+    bad("bitfields-cut.bmp", bmp(W, H, 16, words565, compression=3, masks=(0xf800, 0x7e0, 0x1f))[:14 + 40 + 6],
+        "file too short for its headers")
+    bad("palette-too-long.bmp", patch(plain8, 46, "<I", 257), "colour count out of range")
+    bad("palette-cut.bmp", plain8[:14 + 40 + 100], "file too short for its palette")
+    bad("offset-inside-palette.bmp", patch(bmp(W, H, 8, pixel_rows(idx20, 8, False), palette=PALETTE[:20]),
+                                           10, "<I", 14 + 40 + 40), "pixel data offset inside the headers or palette")
+    bad("offset-inside-headers.bmp", patch(plain24, 10, "<I", 14 + 30), "pixel data offset inside the headers or palette")
+    bad("offset-cuts-palette.bmp", patch(plain8, 10, "<I", 14 + 40 + 100), "palette index beyond the palette")
+    bad("offset-past-end.bmp", patch(plain24, 10, "<I", len(plain24) + 10), "pixel data shorter than the header says")
+    bad("offset-huge.bmp", patch(plain24, 10, "<I", 0xffffffff), "pixel data shorter than the header says")
+    bad("rgb24-cut.bmp", plain24[:-1], "pixel data shorter than the header says")
+    bad("pal8-cut.bmp", plain8[:-40], "pixel data shorter than the header says")
+    bad("pal8-index-beyond-palette.bmp",
+        bmp(W, H, 8, pixel_rows([[min(v, 25) for v in row] for row in idx20], 8, False)[:-4] + b"\x19\0\0\0",
+            palette=PALETTE[:20]), "palette index beyond the palette")
+    bad("pal4-index-beyond-palette.bmp",
+        bmp(W, H, 4, pixel_rows(idx16, 4, False), palette=PALETTE[:15]), "palette index beyond the palette")
+    bad("pal1-index-beyond-palette.bmp",
+        bmp(W, H, 1, pixel_rows(idx2, 1, False), palette=PALETTE[:1]), "palette index beyond the palette")
+    bad("rle8-index-beyond-palette.bmp", bmp(W, H, 8, rle(idx20, 8), compression=1, palette=PALETTE[:19]),
+        "palette index beyond the palette")
+    bad("rle4-index-beyond-palette.bmp", bmp(W, H, 4, rle(idx16, 4), compression=2, palette=PALETTE[:10]),
+        "palette index beyond the palette")
+
+    def rle_file(stream, bpp=8):
+        return bmp(W, H, bpp, stream, compression=1 if bpp == 8 else 2,
+                   palette=PALETTE if bpp == 8 else PALETTE[:16])
+
+    row_end = bytes((W, 1, 0, 0))
+    bad("rle8-run-past-row.bmp", rle_file(bytes((W + 1, 1)) + b"\0\1"), "RLE run leaves the picture")
+    bad("rle8-run-past-row-2.bmp", rle_file(bytes((W, 1, 1, 2)) + b"\0\1"), "RLE run leaves the picture")
+    bad("rle8-absolute-past-row.bmp", rle_file(bytes((5, 1, 0, 9)) + bytes(range(9)) + b"\0\0\0\1"),
+        "RLE run leaves the picture")
+    bad("rle8-overrun.bmp", rle_file(bytes((255, 7)) * 2000 + b"\0\1"), "RLE run leaves the picture")
+    bad("rle8-rows-past-top.bmp", rle_file(row_end * H + bytes((1, 1)) + b"\0\1"), "RLE run leaves the picture")
+    bad("rle8-delta-past-row.bmp", rle_file(bytes((0, 2, W + 1, 0)) + b"\0\1"), "RLE delta leaves the picture")
+    bad("rle8-delta-past-top.bmp", rle_file(bytes((0, 2, 0, H)) + b"\0\1"), "RLE delta leaves the picture")
+    bad("rle8-no-end.bmp", rle_file(row_end * H), "RLE data ends before its end mark")
+    bad("rle8-cut-in-absolute.bmp", rle_file(bytes((0, 9, 1, 2, 3))), "RLE data ends before its end mark")
+    bad("rle8-cut.bmp", rle8[:-7], "pixel data shorter than the header says")
+    bad("rle8-cut-no-size.bmp", patch(rle8, 34, "<I", 0)[:-7], "RLE data ends before its end mark")
+    bad("rle8-size-past-end.bmp", patch(rle8, 34, "<I", len(rle8)), "pixel data shorter than the header says")
+    bad("rle4-run-past-row.bmp", rle_file(bytes((W + 1, 0x12)) + b"\0\1", 4), "RLE run leaves the picture")
+    bad("rle4-absolute-past-row.bmp", rle_file(bytes((0, W + 2)) + bytes(8) + b"\0\1", 4),
+        "RLE run leaves the picture")
+    return out
+
+
+def main(argv):
+    seeds = len(argv) == 3 and argv[1] == "--seeds"
+    if len(argv) != 2 and not seeds:
+        sys.stderr.write("usage: make-bmp-cases.py [--seeds] DIR\n")
+        return 2
+    folder = argv[-1]
+    os.makedirs(folder, exist_ok=True)
+    lines = []
+    for name, data, kind, extra in cases():
+        if seeds and kind == "bad":
+            continue
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+        if kind == "valid":
+            lines.append(" ".join(["valid", name] + [e for e in extra if e]))
+        elif kind == "bad":
+            lines.append("bad %s %s" % (name, extra))
+    if not seeds:
+        with open(os.path.join(folder, "cases.txt"), "w") as f:
+            f.write("\n".join(lines) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
