@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "bmpread.h"
 #include "codec.h"
 #include "savefile.h"
 
@@ -18,6 +19,18 @@ static int fail(const char *format, const char *name)
     fprintf(stderr, format, name);
     allegro_message(format, name);
     return 1;
+}
+
+// The file's name, and why the reader refused it when it said.
+static const char *with_reason(const char *name)
+{
+    static char text[512];
+    const char *why = bmp_reader_error();
+    if (*why)
+        snprintf(text, sizeof text, "%s: %s", name, why);
+    else
+        snprintf(text, sizeof text, "%s", name);
+    return text;
 }
 
 int main(void)
@@ -41,9 +54,9 @@ int main(void)
     if (mode == 0) {
         snprintf(name, sizeof name, "%s", GFX16_INPUT_NAME);
         set_color_conversion(COLORCONV_TOTAL);
-        bmp = load_bitmap(name, NULL);
+        bmp = load_picture(name, NULL);
         if (!bmp)
-            return fail("Cannot load the picture %s\n", name);
+            return fail("Cannot load the picture %s\n", with_reason(name));
         bmp2 = create_bitmap_ex(8, bmp->w, 2 * bmp->h);
         if (!bmp2)
             return fail("Not enough memory for the carrier of %s\n", name);
@@ -57,9 +70,9 @@ int main(void)
         snprintf(name, sizeof name, "%s", GFX16_CARRIER_NAME);
         set_color_conversion(COLORCONV_NONE);
         set_color_depth(8);
-        bmp = load_bitmap(name, NULL);
+        bmp = load_picture(name, NULL);
         if (!bmp)
-            return fail("Cannot load the carrier %s\n", name);
+            return fail("Cannot load the carrier %s\n", with_reason(name));
         if (bitmap_color_depth(bmp) != 8 || bmp->h < 2)
             return fail("%s is not a carrier: it must be an 8-bit picture of 2 rows or more\n", name);
         bmp2 = create_bitmap_ex(32, bmp->w, bmp->h / 2);

@@ -101,7 +101,7 @@ static int encode(const char *input, const char *carrier_name, const char *previ
         return error(preview_name, "unknown picture format (use .bmp, .tga or .pcx)");
 
     set_color_conversion(COLORCONV_TOTAL);
-    BITMAP *picture = load_bitmap(input, NULL);
+    BITMAP *picture = load_picture(input, NULL);
     if (!picture)
         return error(input, load_failure("cannot load the picture"));
     BITMAP *carrier = create_bitmap_ex(8, picture->w, 2 * picture->h);
@@ -129,7 +129,7 @@ static int decode(const char *carrier_name, const char *output)
 
     set_color_conversion(COLORCONV_NONE);
     set_color_depth(8);
-    BITMAP *carrier = load_bitmap(carrier_name, NULL);
+    BITMAP *carrier = load_picture(carrier_name, NULL);
     if (!carrier)
         return error(carrier_name, load_failure("cannot load the carrier"));
     if (bitmap_color_depth(carrier) != 8 || carrier->h < 2)
@@ -164,7 +164,6 @@ int main(int argc, char **argv)
         fprintf(stderr, "gfx16conv: cannot start Allegro: %s\n", allegro_error);
         return 1;
     }
-    install_bmp_reader();
     set_color_depth(32);
     if (is_encode)
         return encode(argv[2], argv[3], argc == 5 ? argv[4] : NULL);
