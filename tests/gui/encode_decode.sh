@@ -2,6 +2,7 @@
 # Encode mode, then decode mode on the carrier it wrote, in a real X server:
 # what each shows on its screen must be, pixel for pixel, what gfx16conv
 # writes for the same files, and the carrier must be the same bytes.
+# shellcheck source=tests/gui/lib.sh
 . "$(dirname "$0")/lib.sh" "$@"
 
 [ -x "$build/gfx16conv" ] || fail "$build/gfx16conv is not built"

@@ -3,6 +3,7 @@
 # on any screen Xvfb offers (8-bit, 16-bit, tiny), so the test makes Allegro
 # use its DGA 2.0 driver through a configuration file in $HOME: Xvfb has no
 # DGA extension, and set_gfx_mode fails as on a display without the mode.
+# shellcheck source=tests/gui/lib.sh
 . "$(dirname "$0")/lib.sh" "$@"
 
 start_xvfb

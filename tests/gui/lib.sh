@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers for the GUI tests, sourced by each of them:
 #   . "$(dirname "$0")/lib.sh" BUILD_DIR
 #
@@ -10,7 +11,11 @@ set -euo pipefail
 
 build=${1:?usage: $0 BUILD_DIR}
 build=$(cd "$build" && pwd)
+# For the tests that source this file: the source tree and Debian's Python
+# (which has Pillow).
+# shellcheck disable=SC2034
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# shellcheck disable=SC2034
 python=/usr/bin/python3
 
 # How long to wait for any one thing (a window, a file, a picture, an exit).
@@ -107,7 +112,9 @@ start_xvfb() {
         [ "$SECONDS" -lt "$deadline" ] || fail "timed out waiting for Xvfb"
         sleep 0.1
     done
-    export DISPLAY=:$(head -n 1 "$fd")
+    local display
+    display=$(head -n 1 "$fd")
+    export DISPLAY=:$display
     xdpyinfo >/dev/null || fail "cannot reach Xvfb on $DISPLAY"
 }
 
@@ -216,6 +223,7 @@ wait_message_box() {
         sleep 0.1
     done
     # The message is xmessage's last argument.
+    # shellcheck disable=SC2034
     box_text=$(tr '\0' '\n' <"/proc/$box_pid/cmdline" | sed -n '/^-center$/,$p' | sed 1d)
     wait_for "the message box window" xdotool search --onlyvisible --class Xmessage
 }
@@ -226,6 +234,11 @@ dismiss_message_box() {
     wid=$(xdotool search --onlyvisible --class Xmessage | head -n 1)
     xdotool windowfocus --sync "$wid"
     xdotool key Return
+}
+
+# The names of the files in a folder, hidden ones included, one a line.
+files_in() {
+    find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' | sort
 }
 
 # Bits per pixel in a BMP file's header.

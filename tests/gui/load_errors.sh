@@ -2,6 +2,7 @@
 # Input files that are missing or of the wrong kind: each program says so on
 # stderr and in a message box, and once the box is dismissed ends with
 # status 1, not by a crash.
+# shellcheck source=tests/gui/lib.sh
 . "$(dirname "$0")/lib.sh" "$@"
 
 start_xvfb
@@ -44,7 +45,7 @@ for c in "${cases[@]}"; do
     if [ -e "$dir/before.bmp" ]; then
         cmp -s "$dir/before.bmp" "$dir/output.bmp" || fail "$what: output.bmp was changed"
     fi
-    [ -z "$(ls -A "$dir" | grep -v -x -e before.bmp -e output.bmp -e run.out -e run.err)" ] ||
-        fail "$what: files left behind: $(ls -A "$dir")"
+    others=$(files_in "$dir" | grep -v -x -e before.bmp -e output.bmp -e run.out -e run.err || true)
+    [ -z "$others" ] || fail "$what: files left behind: $others"
     ok "$what: $program shows \"$message\" and exits with 1"
 done

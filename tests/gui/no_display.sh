@@ -1,6 +1,7 @@
 #!/bin/bash
 # Without any display both programs say so on stderr and end with status 1,
 # not by a crash, and touch no file.
+# shellcheck source=tests/gui/lib.sh
 . "$(dirname "$0")/lib.sh" "$@"
 
 "$python" "$top/scripts/make-sample.py" --size 64x48 "$work/test5.bmp"

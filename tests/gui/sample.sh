@@ -3,6 +3,7 @@
 # bottom-up, channels in BMP order), the same bytes on every run, and a chart
 # that holds what it is for: pure black and white, the six pure hues, every
 # grey level.
+# shellcheck source=tests/gui/lib.sh
 . "$(dirname "$0")/lib.sh" "$@"
 
 make_sample() { "$python" "$top/scripts/make-sample.py" "$@"; }
@@ -10,7 +11,9 @@ make_sample() { "$python" "$top/scripts/make-sample.py" "$@"; }
 for args in "--size 480x360" "--size 33x17" "--size 1x1" "--photo --size 320x240" "--photo --size 33x17"; do
     size=${args##* }
     w=${size%x*} h=${size#*x}
+    # shellcheck disable=SC2086 # the options are words
     make_sample $args "$work/a.bmp"
+    # shellcheck disable=SC2086
     make_sample $args "$work/b.bmp"
     cmp -s "$work/a.bmp" "$work/b.bmp" || fail "$args: two runs differ"
     [ "$(bmp_bits "$work/a.bmp")" = 24 ] || fail "$args: not 24 bits per pixel"

@@ -2,6 +2,7 @@
 # Encode mode when output.bmp cannot be written (a file-size limit below the
 # carrier's size; CI runs as root, so permissions would not stop it): the
 # message, status 1, the old output.bmp untouched and no temporary file left.
+# shellcheck source=tests/gui/lib.sh
 . "$(dirname "$0")/lib.sh" "$@"
 
 start_xvfb
@@ -30,7 +31,7 @@ for old in "an old carrier" "no old carrier"; do
     else
         [ ! -e "$dir/output.bmp" ] || fail "$old: a partial output.bmp was left"
     fi
-    leftovers=$(cd "$dir" && ls -A | grep '^\.output\.bmp\.' || true)
+    leftovers=$(files_in "$dir" | grep '^\.output\.bmp\.' || true)
     [ -z "$leftovers" ] || fail "$old: temporary files left: $leftovers"
     ok "save fails, $old: \"$message\", status 1, output.bmp as before, no temporary file"
 done
