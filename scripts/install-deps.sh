@@ -11,7 +11,7 @@ packages=(
     xvfb xdotool x11-apps            # GUI tests: X server, keys, screenshots (xwd)
     x11-utils                        # xmessage, Allegro's message box under X11
     imagemagick python3 python3-pil  # picture checks, the sample picture
-    libqoi-dev libsdl2-dev           # benchmark and viewer
+    libqoi-dev libsdl2-dev time      # benchmark and viewer
     clang libclang-rt-14-dev         # sanitizer and fuzzing builds
 )
 
