@@ -1,0 +1,132 @@
+#!/usr/bin/python3
+"""Kills gfx16conv encode, then gfx16-encode (in its own Xvfb), with SIGKILL
+while it writes the carrier of an 8000 x 8000 picture, and checks that the
+output file that was there before is untouched and that no half-written file
+has its name: the carrier goes to a temporary file first.
+
+    kill_while_saving.py BUILD_DIR
+
+The temporary file is watched for from the moment it is created; the kill
+comes once it holds some bytes but not all of them.
+"""
+
+import glob
+import os
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+W = H = 8000
+CARRIER_SIZE = 14 + 40 + 1024 + W * 2 * H
+OLDER = b"the output that was there before\n"
+failures = []
+
+
+def fail(message):
+    print("FAIL: " + message)
+    failures.append(message)
+
+
+def write_picture(path):
+    stride = W * 3
+    head = struct.pack("<2sIHHI", b"BM", 54 + stride * H, 0, 0, 54) + \
+        struct.pack("<IiiHHIIiiII", 40, W, H, 1, 24, 0, stride * H, 2835, 2835, 0, 0)
+    rows = [bytes((x * 7 + y * 13) & 255 for x in range(stride)) for y in range(4)]
+    with open(path, "wb") as f:
+        f.write(head)
+        for y in range(H):
+            f.write(rows[y % 4])
+
+
+def kill_while_writing(what, argv, folder, output, env=None):
+    with open(output, "wb") as f:
+        f.write(OLDER)
+    name = os.path.basename(output)
+    pattern = os.path.join(folder, "." + name + ".*")
+    proc = subprocess.Popen(argv, cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    temp = None
+    seen_size = 0
+    deadline = time.monotonic() + 300
+    while proc.poll() is None and time.monotonic() < deadline:
+        found = glob.glob(pattern)
+        if found:
+            try:
+                seen_size = os.path.getsize(found[0])
+            except OSError:
+                seen_size = 0
+            if 0 < seen_size < CARRIER_SIZE:
+                temp = found[0]
+                proc.send_signal(signal.SIGKILL)
+                break
+        time.sleep(0.0005)
+    if temp is None:
+        proc.kill()
+        proc.wait()
+        fail("%s: never caught writing (exit status %s, stderr %r)"
+             % (what, proc.returncode, proc.stderr.read().decode(errors="replace")))
+        return
+    proc.wait()
+    if proc.returncode != -signal.SIGKILL:
+        fail("%s: ended with %s before the kill landed" % (what, proc.returncode))
+    with open(output, "rb") as f:
+        if f.read() != OLDER:
+            fail("%s: %s was changed" % (what, name))
+    left = [p for p in os.listdir(folder) if name in p and p != name]
+    if left != [os.path.basename(temp)]:
+        fail("%s: expected only the temporary file beside %s, found %s" % (what, name, left))
+    elif os.path.getsize(temp) >= CARRIER_SIZE:
+        fail("%s: the temporary file was complete: no kill in the middle of writing" % what)
+    else:
+        print("ok: %s killed with %d of %d bytes of the carrier written; %s intact"
+              % (what, os.path.getsize(temp), CARRIER_SIZE, name))
+    for p in glob.glob(pattern):
+        os.remove(p)
+
+
+def start_xvfb(folder):
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                             "-nolisten", "tcp"], pass_fds=(write_end,),
+                            stdout=subprocess.DEVNULL, stderr=open(os.path.join(folder, "xvfb.log"), "wb"))
+    os.close(write_end)
+    display = b""
+    with os.fdopen(read_end, "rb") as r:
+        while not display.endswith(b"\n"):
+            chunk = r.read(1)
+            if not chunk:
+                break
+            display += chunk
+    if not display.strip():
+        xvfb.kill()
+        return None, None
+    return xvfb, ":" + display.decode().strip()
+
+
+def main(argv):
+    build = os.path.abspath(argv[1])
+    with tempfile.TemporaryDirectory() as folder:
+        picture = os.path.join(folder, "test5.bmp")
+        write_picture(picture)
+        kill_while_writing("gfx16conv encode", [os.path.join(build, "gfx16conv"), "encode", picture, "out.bmp"],
+                           folder, os.path.join(folder, "out.bmp"))
+
+        xvfb, display = start_xvfb(folder)
+        if not xvfb:
+            fail("gfx16-encode: cannot start Xvfb")
+        else:
+            try:
+                env = dict(os.environ, DISPLAY=display)
+                kill_while_writing("gfx16-encode", [os.path.join(build, "gfx16-encode")], folder,
+                                   os.path.join(folder, "output.bmp"), env)
+            finally:
+                xvfb.terminate()
+                xvfb.wait()
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
