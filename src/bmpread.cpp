@@ -341,15 +341,8 @@ void put(BITMAP *b, int depth, int x, int y, int r, int g, int bl)
 }
 
 // Makes the bitmap from the decoded surface (top row first).
-BITMAP *to_bitmap(SDL_Surface *s, const Layout &l, const uint8_t *file, RGB *pal)
+BITMAP *to_bitmap(SDL_Surface *s, const Layout &l, const uint8_t (*colours)[3], RGB *pal)
 {
-    uint8_t colours[256][3] = {};
-    for (int i = 0; i < l.colours; i++) {
-        const uint8_t *e = file + l.palette_at + (uint64_t)i * l.entry_size;
-        colours[i][0] = e[2];
-        colours[i][1] = e[1];
-        colours[i][2] = e[0];
-    }
     int depth = target_depth(l);
     BITMAP *b = create_bitmap_ex(depth, l.width, l.height);
     if (!b) {
@@ -442,9 +435,19 @@ int bytes_close(SDL_RWops *rw)
 }
 
 // Decodes a file that has passed every check; `file` holds its first
-// l.end bytes.
-BITMAP *decode(const uint8_t *file, const Layout &l, RGB *pal)
+// l.end bytes. `release`, if given, holds them, and is emptied as soon as
+// they have been decoded, before the bitmap is made.
+BITMAP *decode(const uint8_t *file, const Layout &l, RGB *pal, std::vector<uint8_t> *release)
 {
+    // The palette with full 8-bit channels; black beyond a short one.
+    uint8_t colours[256][3] = {};
+    for (int i = 0; i < l.colours; i++) {
+        const uint8_t *e = file + l.palette_at + (uint64_t)i * l.entry_size;
+        colours[i][0] = e[2];
+        colours[i][1] = e[1];
+        colours[i][2] = e[0];
+    }
+
     Bytes stream = {file, (Sint64)l.end, 0};
     SDL_RWops *rw = SDL_AllocRW();
     if (!rw) {
@@ -458,6 +461,8 @@ BITMAP *decode(const uint8_t *file, const Layout &l, RGB *pal)
     rw->close = bytes_close;
     rw->hidden.unknown.data1 = &stream;
     SDL_Surface *s = SDL_LoadBMP_RW(rw, 1);
+    if (release)
+        std::vector<uint8_t>().swap(*release);
     if (!s) {
         fail("cannot decode: %s", SDL_GetError());
         return NULL;
@@ -466,7 +471,7 @@ BITMAP *decode(const uint8_t *file, const Layout &l, RGB *pal)
     if (s->w != l.width || s->h != l.height || (l.bpp <= 8 && s->format->BitsPerPixel != 8))
         fail("cannot decode: the decoder read the headers otherwise");
     else
-        b = to_bitmap(s, l, file, pal);
+        b = to_bitmap(s, l, colours, pal);
     SDL_FreeSurface(s);
     return b;
 }
@@ -482,7 +487,7 @@ BITMAP *load_checked(const uint8_t *data, size_t size, RGB *pal)
         fail("%s", why);
         return NULL;
     }
-    return decode(data, l, pal);
+    return decode(data, l, pal, NULL);
 }
 
 // Reads `count` bytes at the current place, or says why not.
@@ -549,7 +554,7 @@ BITMAP *load_bmp_checked(const char *filename, RGB *pal)
                         if (const char *why = check_body(bytes.data(), l))
                             fail("%s", why);
                         else
-                            result = decode(bytes.data(), l, pal);
+                            result = decode(bytes.data(), l, pal, &bytes);
                     }
                 }
             }
