@@ -32,16 +32,22 @@ trap 'rm -rf "$work"' EXIT INT TERM
 "$BENCH" --write-bmp "$work/in.bmp" --size "$SIZE"
 
 # Runs a command RUNS times under GNU time; prints "median_seconds median_kB".
+# GNU time's %e has 10 ms steps, coarse beside runs of a few tenths of a
+# second, so the wall time is taken to the millisecond around it instead
+# (time's own start adds well under a millisecond to every command alike).
 measure() {
     : >"$work/samples"
     i=0
     while [ "$i" -lt "$RUNS" ]; do
+        t0=$(date +%s%N)
         if ! "$TIME" -f '%e %M' -o "$work/one" "$@" >/dev/null 2>"$work/err"; then
             echo "$0: failed: $*" >&2
             cat "$work/err" >&2
             exit 1
         fi
-        tail -n 1 "$work/one" >>"$work/samples"
+        t1=$(date +%s%N)
+        echo "$(((t1 - t0) / 1000000)) $(tail -n 1 "$work/one" | cut -d' ' -f2)" |
+            awk '{ printf "%.3f %d\n", $1 / 1000, $2 }' >>"$work/samples"
         i=$((i + 1))
     done
     wall=$(cut -d' ' -f1 "$work/samples" | sort -n | sed -n "$(((RUNS + 1) / 2))p")
@@ -74,7 +80,7 @@ echo "machine: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n
      "$("$CONVERT" -version | sed -n 's/^Version: \(ImageMagick [^ ]*\).*/\1/p')"
 echo
 printf '%-46s %9s %9s\n' "" "wall s" "peak MB"
-row() { printf '%-46s %9.2f %9.1f\n' "$1" "$2" "$(echo "$3" | awk '{ print $1 / 1024 }')"; }
+row() { printf '%-46s %9.3f %9.1f\n' "$1" "$2" "$(echo "$3" | awk '{ print $1 / 1024 }')"; }
 # shellcheck disable=SC2086
 {
     set -- $enc;    row "gfx16conv encode IN.bmp CARRIER.bmp" "$1" "$2"
