@@ -175,15 +175,12 @@ enum { RED_MAX, GREEN_MAX, BLUE_MAX };
 // Saturation fields packed in one word, three bits each.
 enum { SAT1_EVEN = 0, SAT1_ODD = 3, SAT2_EVEN = 6, SAT2_ODD = 9 };
 
-// A quantised colour as the hot loop needs it. A first pixel's preview
-// channel is trunc(float(err + channel)), capped to 0..254. With the
-// channel's whole part n and B = err + n that is B, or B + 1 where rounding
-// the sum to float reaches the next whole number; floats get coarser as they
-// grow, so that happens from some B on: `round_up_from` is that B (255 for
-// never). Only first pixels have previews of their own, and their values are
-// even: odd values have no channels here.
-struct QuantEntry {
-    uint8_t brightness;
+// The preview of a first pixel as the hot loop needs it. Its channel is
+// trunc(float(err + channel)), capped to 0..254. With the channel's whole
+// part n and B = err + n that is B, or B + 1 where rounding the sum to float
+// reaches the next whole number; floats get coarser as they grow, so that
+// happens from some B on: `round_up_from` is that B (255 for never).
+struct PreviewEntry {
     uint8_t whole[3];
     uint8_t round_up_from[3];
 };
@@ -192,7 +189,10 @@ struct CodecTables {
     uint8_t fine_hue[3][256][511];   // [largest channel][max - min][difference + 255]
     uint16_t saturation[256][256];   // [max][max - min]
     uint8_t brightness[766];         // [r + g + b]
-    QuantEntry quant[8][64][256];    // [saturation][hue][value]
+    // The quantised colour of a saturation field, hue field and value: its
+    // brightness, and (first pixels only, whose values are even) its preview.
+    uint8_t quant_brightness[8][64][256];  // [saturation][hue][value]
+    PreviewEntry quant_preview[8][64][128]; // [saturation][hue][value / 2]
     uint8_t decoded[65536][3];       // [code]
 };
 
@@ -241,10 +241,12 @@ void build_code_tables(CodecTables *t)
     for (int sat = 0; sat < 8; sat++)
         for (int hue = 0; hue < 64; hue++)
             for (int value = 0; value < 256; value++) {
-                QuantEntry &q = t->quant[sat][hue][value];
                 float rgb[3];
-                q.brightness = (uint8_t)quantise(hue, sat, (float)value, rgb);
-                for (int c = 0; c < 3 && value % 2 == 0; c++) {
+                t->quant_brightness[sat][hue][value] = (uint8_t)quantise(hue, sat, (float)value, rgb);
+                if (value % 2)
+                    continue;
+                PreviewEntry &q = t->quant_preview[sat][hue][value / 2];
+                for (int c = 0; c < 3; c++) {
                     // Binary search for the first base that rounds up.
                     int whole = trunc_to_int(rgb[c]);
                     int low = 0, high = 254;
@@ -321,15 +323,15 @@ __attribute__((always_inline)) inline void encode_levels(const CodecTables &t, c
     int sat2 = (p2.saturation >> (odd_row ? SAT2_ODD : SAT2_EVEN)) & 7;
 
     // The value field is (err + value) / 2 within 0..127; the value is whole.
-    const QuantEntry &q1 = t.quant[sat1][hue1][v1];
-    int err1 = p1.brightness - q1.brightness + (odd_row ? 0 : carry);
+    int err1 = p1.brightness - t.quant_brightness[sat1][hue1][v1] + (odd_row ? 0 : carry);
+    const PreviewEntry &q1 = t.quant_preview[sat1][hue1][v1 / 2];
     out->code1 = pack_code(std::clamp(err1 + v1, 0, 254) >> 1, hue1, sat1);
     for (int c = 0; c < 3; c++) {
         int base = err1 + q1.whole[c];
         out->preview1[c] = (uint8_t)std::clamp(base + (base >= q1.round_up_from[c]), 0, 254);
     }
 
-    int err2 = p2.brightness - t.quant[sat2][hue2][v2].brightness + (odd_row ? carry : 0);
+    int err2 = p2.brightness - t.quant_brightness[sat2][hue2][v2] + (odd_row ? carry : 0);
     out->code2 = pack_code(std::clamp(err2 + v2, 0, 254) >> 1, hue2, sat2);
     std::copy(t.decoded[out->code2], t.decoded[out->code2] + 3, out->preview2);
 }
