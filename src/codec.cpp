@@ -166,7 +166,7 @@ void encode_pair_reference(const uint8_t rgb1[3], const uint8_t rgb2[3], int odd
 // - the source brightness on the sum of the channels;
 // - the quantised colour and its brightness on hue field, saturation field
 //   and value;
-// - a decoded colour on its code.
+// - a decoded colour on its code (the decoder's only table).
 
 namespace {
 
@@ -185,16 +185,21 @@ struct PreviewEntry {
     uint8_t round_up_from[3];
 };
 
-struct CodecTables {
-    uint8_t fine_hue[3][256][511];   // [largest channel][max - min][difference + 255]
-    uint16_t saturation[256][256];   // [max][max - min]
-    uint8_t brightness[766];         // [r + g + b]
+// The encoder's tables. Only differences within +-(max - min), and max - min
+// up to max, occur; laid out as triangles, the tables take half the room
+// and more of them stays in the processor's caches.
+struct EncoderTables {
+    uint8_t fine_hue[3][256 * 256];          // [largest channel][hue_index(max - min, difference)]
+    uint16_t saturation[256 * 257 / 2];      // [saturation_index(max, max - min)]
+    uint8_t brightness[766];                 // [r + g + b]
     // The quantised colour of a saturation field, hue field and value: its
     // brightness, and (first pixels only, whose values are even) its preview.
-    uint8_t quant_brightness[8][64][256];  // [saturation][hue][value]
-    PreviewEntry quant_preview[8][64][128]; // [saturation][hue][value / 2]
-    uint8_t decoded[65536][3];       // [code]
+    uint8_t quant_brightness[8][64][256];    // [saturation][hue][value]
+    PreviewEntry quant_preview[8][64][128];  // [saturation][hue][value / 2]
 };
+
+inline int hue_index(int delta, int diff) { return delta * delta + delta + diff; }
+inline int saturation_index(int max, int delta) { return max * (max + 1) / 2 + delta; }
 
 // A colour whose hue comes from `formula` with the given difference and
 // max - min; any other colour with the same three gives the same hue.
@@ -212,7 +217,7 @@ void colour_for_hue(int formula, int delta, int diff, float rgb[3])
 }
 
 // What the encoder looks up per source pixel.
-void build_pixel_tables(CodecTables *t)
+void build_pixel_tables(EncoderTables *t)
 {
     for (int formula = 0; formula < 3; formula++)
         for (int delta = 0; delta < 256; delta++)
@@ -220,23 +225,22 @@ void build_pixel_tables(CodecTables *t)
                 float c[3], h, s, v;
                 colour_for_hue(formula, delta, diff, c);
                 RGBtoHSV(c[0], c[1], c[2], &h, &s, &v);
-                t->fine_hue[formula][delta][diff + 255] = (uint8_t)hue_level(h, 128);
+                t->fine_hue[formula][hue_index(delta, diff)] = (uint8_t)hue_level(h, 128);
             }
     for (int max = 0; max < 256; max++)
         for (int delta = 0; delta <= max; delta++) {
             float h, s, v, low = (float)(max - delta);
             RGBtoHSV((float)max, low, low, &h, &s, &v);
-            t->saturation[max][delta] = (uint16_t)(first_saturation(s, 0) << SAT1_EVEN |
-                                                   first_saturation(s, 1) << SAT1_ODD |
-                                                   second_saturation(s, 0) << SAT2_EVEN |
-                                                   second_saturation(s, 1) << SAT2_ODD);
+            t->saturation[saturation_index(max, delta)] =
+                (uint16_t)(first_saturation(s, 0) << SAT1_EVEN | first_saturation(s, 1) << SAT1_ODD |
+                           second_saturation(s, 0) << SAT2_EVEN | second_saturation(s, 1) << SAT2_ODD);
         }
     for (int sum = 0; sum < 766; sum++)
         t->brightness[sum] = (uint8_t)source_brightness((float)sum, 0.0f, 0.0f);
 }
 
-// What the encoder and decoder look up per code or quantised colour.
-void build_code_tables(CodecTables *t)
+// What the encoder looks up per quantised colour.
+void build_quant_tables(EncoderTables *t)
 {
     for (int sat = 0; sat < 8; sat++)
         for (int hue = 0; hue < 64; hue++)
@@ -261,25 +265,49 @@ void build_code_tables(CodecTables *t)
                     q.round_up_from[c] = (uint8_t)(low < 254 ? low : 255);
                 }
             }
-    for (int code = 0; code < 65536; code++)
-        decode_code((uint16_t)code, t->decoded[code]);
 }
 
-void build_tables(CodecTables *t)
+// The colour of every code, built once.
+const uint8_t (*decoded_rgb())[3]
 {
-    // The two halves take about as long as each other; run them side by side.
-    std::thread pixel_tables(build_pixel_tables, t);
-    build_code_tables(t);
-    pixel_tables.join();
-}
-
-const CodecTables &tables()
-{
-    static CodecTables *t;
+    static uint8_t (*rgb)[3];
     static std::once_flag once;
     std::call_once(once, [] {
-        t = new CodecTables;
-        build_tables(t);
+        rgb = new uint8_t[65536][3];
+        for (int code = 0; code < 65536; code++)
+            decode_code((uint16_t)code, rgb[code]);
+    });
+    return rgb;
+}
+
+// The colour of every code in the library's current 32-bit layout, made
+// again only when the layout changes (it is set when the screen opens).
+const uint32_t *decoded_colours()
+{
+    static std::mutex lock;
+    static uint32_t colours[65536];
+    static int layout[3] = {-1, -1, -1};
+    std::lock_guard<std::mutex> hold(lock);
+    const int now[3] = {_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
+    if (!std::equal(now, now + 3, layout)) {
+        const uint8_t (*rgb)[3] = decoded_rgb();
+        for (int code = 0; code < 65536; code++)
+            colours[code] = (uint32_t)makecol32(rgb[code][0], rgb[code][1], rgb[code][2]);
+        std::copy(now, now + 3, layout);
+    }
+    return colours;
+}
+
+const EncoderTables &encoder_tables()
+{
+    static EncoderTables *t;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        t = new EncoderTables;
+        // The two halves take about as long as each other: side by side.
+        std::thread pixel_tables(build_pixel_tables, t);
+        build_quant_tables(t);
+        pixel_tables.join();
     });
     return *t;
 }
@@ -288,7 +316,7 @@ struct PixelLevels {
     int fine_hue, value, brightness, saturation;
 };
 
-inline PixelLevels pixel_levels(const CodecTables &t, int r, int g, int b)
+inline PixelLevels pixel_levels(const EncoderTables &t, int r, int g, int b)
 {
     // The same choice of formula as RGBtoHSV: red first, then green.
     int max = std::max(r, std::max(g, b));
@@ -301,13 +329,22 @@ inline PixelLevels pixel_levels(const CodecTables &t, int r, int g, int b)
     } else {
         formula = BLUE_MAX; diff = r - g;
     }
-    return {t.fine_hue[formula][max - min][diff + 255], max, t.brightness[r + g + b],
-            t.saturation[max][max - min]};
+    return {t.fine_hue[formula][hue_index(max - min, diff)], max, t.brightness[r + g + b],
+            t.saturation[saturation_index(max, max - min)]};
 }
 
-// The rules of encode_pair_reference on the levels of the two pixels.
-__attribute__((always_inline)) inline void encode_levels(const CodecTables &t, const PixelLevels &p1, const PixelLevels &p2,
-                          int odd_row, PairResult *out)
+// A first pixel's preview channel from its base (PreviewEntry).
+inline uint8_t preview_from(int base, int round_up_from)
+{
+    int channel = base + (base >= round_up_from);
+    return (uint8_t)(channel < 0 ? 0 : channel > 254 ? 254 : channel);
+}
+
+// The rules of encode_pair_reference on the levels of the two pixels: the
+// codes and the first pixel's preview. (The second pixel's preview is the
+// colour its code decodes to.)
+__attribute__((always_inline)) inline void encode_levels(const EncoderTables &t, const PixelLevels &p1,
+                                                         const PixelLevels &p2, int odd_row, PairResult *out)
 {
     int carry = (p1.value & 1) * 2;
     int v1 = p1.value & ~1, v2 = p2.value;
@@ -326,23 +363,13 @@ __attribute__((always_inline)) inline void encode_levels(const CodecTables &t, c
     int err1 = p1.brightness - t.quant_brightness[sat1][hue1][v1] + (odd_row ? 0 : carry);
     const PreviewEntry &q1 = t.quant_preview[sat1][hue1][v1 / 2];
     out->code1 = pack_code(std::clamp(err1 + v1, 0, 254) >> 1, hue1, sat1);
-    for (int c = 0; c < 3; c++) {
-        int base = err1 + q1.whole[c];
-        out->preview1[c] = (uint8_t)std::clamp(base + (base >= q1.round_up_from[c]), 0, 254);
-    }
+    // Written out for the three channels: the compiler keeps a loop here.
+    out->preview1[0] = preview_from(err1 + q1.whole[0], q1.round_up_from[0]);
+    out->preview1[1] = preview_from(err1 + q1.whole[1], q1.round_up_from[1]);
+    out->preview1[2] = preview_from(err1 + q1.whole[2], q1.round_up_from[2]);
 
     int err2 = p2.brightness - t.quant_brightness[sat2][hue2][v2] + (odd_row ? carry : 0);
     out->code2 = pack_code(std::clamp(err2 + v2, 0, 254) >> 1, hue2, sat2);
-    std::copy(t.decoded[out->code2], t.decoded[out->code2] + 3, out->preview2);
-}
-
-// The colours of all codes in the library's current 32-bit layout.
-std::vector<uint32_t> decoded_colours(const CodecTables &t)
-{
-    std::vector<uint32_t> colours(65536);
-    for (int code = 0; code < 65536; code++)
-        colours[code] = (uint32_t)makecol32(t.decoded[code][0], t.decoded[code][1], t.decoded[code][2]);
-    return colours;
 }
 
 // Runs rows [0, rows) through `work(first, end)` on a few threads. Rows are
@@ -368,9 +395,38 @@ void for_rows(int rows, long pixels, Work work)
 
 void encode_pair(const uint8_t rgb1[3], const uint8_t rgb2[3], int odd_row, PairResult *out)
 {
-    const CodecTables &t = tables();
+    const EncoderTables &t = encoder_tables();
     encode_levels(t, pixel_levels(t, rgb1[0], rgb1[1], rgb1[2]),
                   pixel_levels(t, rgb2[0], rgb2[1], rgb2[2]), odd_row, out);
+    std::copy(decoded_rgb()[out->code2], decoded_rgb()[out->code2] + 3, out->preview2);
+}
+
+// One row of pairs. The parity is a template argument so that each of the
+// two loops is compiled without the choices that depend on it.
+template <int odd_row>
+void encode_row(const EncoderTables &t, const uint32_t *colours, uint32_t *row, uint8_t *low,
+                uint8_t *high, int w)
+{
+    const int rs = _rgb_r_shift_32, gs = _rgb_g_shift_32, bs = _rgb_b_shift_32;
+    for (int x = 0; x < w; x += 2) {
+        uint32_t c1 = row[x];
+        // The partner of an odd width's last column reads as white, as a
+        // pixel outside the picture does; nothing of it is stored.
+        bool pair = x + 1 < w;
+        uint32_t c2 = pair ? row[x + 1] : 0xffffffffu;
+        PixelLevels p1 = pixel_levels(t, (c1 >> rs) & 255, (c1 >> gs) & 255, (c1 >> bs) & 255);
+        PixelLevels p2 = pixel_levels(t, (c2 >> rs) & 255, (c2 >> gs) & 255, (c2 >> bs) & 255);
+        PairResult r;
+        encode_levels(t, p1, p2, odd_row, &r);
+        low[x] = code_low_byte(r.code1);
+        high[x] = code_high_byte(r.code1);
+        row[x] = (uint32_t)(r.preview1[0] << rs | r.preview1[1] << gs | r.preview1[2] << bs);
+        if (pair) {
+            low[x + 1] = code_low_byte(r.code2);
+            high[x + 1] = code_high_byte(r.code2);
+            row[x + 1] = colours[r.code2];
+        }
+    }
 }
 
 int encode_picture(BITMAP *picture, BITMAP *carrier)
@@ -379,34 +435,17 @@ int encode_picture(BITMAP *picture, BITMAP *carrier)
         bitmap_color_depth(carrier) != 8 || !is_memory_bitmap(picture) ||
         !is_memory_bitmap(carrier) || carrier->w != picture->w || carrier->h != 2 * picture->h)
         return -1;
-    const CodecTables &t = tables();
-    std::vector<uint32_t> colours = decoded_colours(t);
+    const EncoderTables &t = encoder_tables();
+    const uint32_t *colours = decoded_colours();
     const int w = picture->w;
-    const int rs = _rgb_r_shift_32, gs = _rgb_g_shift_32, bs = _rgb_b_shift_32;
-
     for_rows(picture->h, (long)w * picture->h, [&](int first, int end) {
         for (int y = first; y < end; y++) {
             uint32_t *row = (uint32_t *)picture->line[y];
             uint8_t *low = carrier->line[2 * y], *high = carrier->line[2 * y + 1];
-            int odd_row = y & 1;
-            for (int x = 0; x < w; x += 2) {
-                uint32_t c1 = row[x];
-                // The partner of an odd width's last column reads as white, as
-                // a pixel outside the picture does; nothing of it is stored.
-                uint32_t c2 = x + 1 < w ? row[x + 1] : 0xffffffffu;
-                PixelLevels p1 = pixel_levels(t, (c1 >> rs) & 255, (c1 >> gs) & 255, (c1 >> bs) & 255);
-                PixelLevels p2 = pixel_levels(t, (c2 >> rs) & 255, (c2 >> gs) & 255, (c2 >> bs) & 255);
-                PairResult r;
-                encode_levels(t, p1, p2, odd_row, &r);
-                low[x] = code_low_byte(r.code1);
-                high[x] = code_high_byte(r.code1);
-                row[x] = (uint32_t)makecol32(r.preview1[0], r.preview1[1], r.preview1[2]);
-                if (x + 1 < w) {
-                    low[x + 1] = code_low_byte(r.code2);
-                    high[x + 1] = code_high_byte(r.code2);
-                    row[x + 1] = colours[r.code2];
-                }
-            }
+            if (y & 1)
+                encode_row<1>(t, colours, row, low, high, w);
+            else
+                encode_row<0>(t, colours, row, low, high, w);
         }
     });
     return 0;
@@ -418,7 +457,7 @@ int decode_picture(BITMAP *carrier, BITMAP *picture)
         bitmap_color_depth(carrier) != 8 || !is_memory_bitmap(picture) ||
         !is_memory_bitmap(carrier) || picture->w != carrier->w || picture->h != carrier->h / 2)
         return -1;
-    std::vector<uint32_t> colours = decoded_colours(tables());
+    const uint32_t *colours = decoded_colours();
     const int w = picture->w;
     for_rows(picture->h, (long)w * picture->h, [&](int first, int end) {
         for (int y = first; y < end; y++) {

@@ -2,6 +2,7 @@
 
 #include <allegro.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -71,6 +72,20 @@ static void put32(uint8_t *p, uint32_t v)
     put16(p + 2, v >> 16);
 }
 
+static bool write_all(int fd, const uint8_t *data, size_t size)
+{
+    while (size > 0) {
+        ssize_t done = write(fd, data, size);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        data += done;
+        size -= (size_t)done;
+    }
+    return true;
+}
+
 int save_bmp_quickly(const char *path, BITMAP *image, const RGB *pal)
 {
     int depth = bitmap_color_depth(image);
@@ -111,16 +126,24 @@ int save_bmp_quickly(const char *path, BITMAP *image, const RGB *pal)
         }
     }
 
-    FILE *f = fopen(path, "wb");
-    if (!f)
+    // Not opened with O_TRUNC but cut to size at the end: ext4 flushes a
+    // file truncated to nothing when it is closed, which costs more than the
+    // writing itself.
+    int fd = open(path, O_WRONLY | O_CREAT, 0666);
+    if (fd < 0)
         return -1;
-    // Rows of a few kilobytes would each cost a system call.
-    setvbuf(f, NULL, _IOFBF, 1 << 20);
-    bool ok = fwrite(header, 1, offset, f) == offset;
-    std::vector<uint8_t> row(stride, 0);
+    // Rows are gathered into large writes: one system call per row of a few
+    // kilobytes would cost more than the rows.
+    std::vector<uint8_t> chunk;
+    chunk.reserve(std::max<size_t>(1 << 20, offset + stride));
+    chunk.assign(header, header + offset);
+    bool ok = true;
     for (int y = h - 1; y >= 0 && ok; y--) {   // bottom-up
+        size_t at = chunk.size();
+        chunk.resize(at + stride, 0);
+        uint8_t *row = chunk.data() + at;
         if (depth == 8) {
-            memcpy(row.data(), image->line[y], (size_t)w);
+            memcpy(row, image->line[y], (size_t)w);
         } else {
             const uint32_t *pixels = (const uint32_t *)image->line[y];
             for (int x = 0; x < w; x++) {
@@ -129,9 +152,14 @@ int save_bmp_quickly(const char *path, BITMAP *image, const RGB *pal)
                 row[3 * x + 2] = (uint8_t)getr32((int)pixels[x]);
             }
         }
-        ok = fwrite(row.data(), 1, stride, f) == stride;
+        if (y == 0 || chunk.size() + stride > chunk.capacity()) {
+            ok = write_all(fd, chunk.data(), chunk.size());
+            chunk.clear();
+        }
     }
-    if (fclose(f) != 0)
+    if (ok)
+        ok = ftruncate(fd, (off_t)offset + image_size) == 0;
+    if (close(fd) != 0)
         ok = false;
     return ok ? 0 : -1;
 }
