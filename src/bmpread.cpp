@@ -7,6 +7,7 @@
 #include <SDL_rwops.h>
 #include <SDL_surface.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -451,6 +452,29 @@ int bytes_close(SDL_RWops *rw)
     return 0;
 }
 
+// Plain 24-bit rows, the commonest true-colour file, need no decoder: they
+// go straight from the file's bytes into a 32-bit bitmap.
+bool is_plain_24(const Layout &l)
+{
+    return l.compression == 0 && l.bpp == 24 && target_depth(l) == 32;
+}
+
+uint64_t plain_24_stride(const Layout &l) { return ((uint64_t)l.width * 3 + 3) & ~(uint64_t)3; }
+
+// Converts `count` rows as they lie in the file, starting with the file's
+// row `first` (the bottom row first unless the picture is top-down).
+void convert_plain_24(const uint8_t *rows, int first, int count, const Layout &l, BITMAP *b)
+{
+    const uint64_t stride = plain_24_stride(l);
+    for (int i = 0; i < count; i++) {
+        int file_row = first + i;
+        const uint8_t *p = rows + stride * (uint64_t)i;
+        uint32_t *out = (uint32_t *)b->line[l.top_down ? file_row : l.height - 1 - file_row];
+        for (int x = 0; x < l.width; x++, p += 3)
+            out[x] = (uint32_t)makecol32(p[2], p[1], p[0]);
+    }
+}
+
 // Decodes a file that has passed every check; `file` holds its first
 // l.end bytes. `release`, if given, holds them, and is emptied as soon as
 // they have been decoded, before the bitmap is made.
@@ -465,22 +489,13 @@ BITMAP *decode(const uint8_t *file, const Layout &l, RGB *pal, std::vector<uint8
         colours[i][2] = e[0];
     }
 
-    // Plain 24-bit rows, the commonest true-colour file, need no decoder:
-    // taken straight from the checked bytes, they cost no copy of the whole
-    // picture in between.
-    if (l.compression == 0 && l.bpp == 24 && target_depth(l) == 32) {
+    if (is_plain_24(l)) {
         BITMAP *b = create_bitmap_ex(32, l.width, l.height);
         if (!b) {
             fail("not enough memory");
             return NULL;
         }
-        const uint64_t stride = ((uint64_t)l.width * 3 + 3) & ~(uint64_t)3;
-        for (int y = 0; y < l.height; y++) {
-            const uint8_t *p = file + l.offset + stride * (uint64_t)(l.top_down ? y : l.height - 1 - y);
-            uint32_t *out = (uint32_t *)b->line[y];
-            for (int x = 0; x < l.width; x++, p += 3)
-                out[x] = (uint32_t)makecol32(p[2], p[1], p[0]);
-        }
+        convert_plain_24(file + l.offset, 0, l.height, l, b);
         if (release)
             std::vector<uint8_t>().swap(*release);
         if (pal)
@@ -542,6 +557,36 @@ bool read_all(FILE *f, uint8_t *to, size_t count)
     return false;
 }
 
+// A plain 24-bit file read a slice of rows at a time: no copy of the whole
+// file in memory, only of the picture.
+BITMAP *read_plain_24(FILE *f, const Layout &l, RGB *pal)
+{
+    BITMAP *b = create_bitmap_ex(32, l.width, l.height);
+    if (!b) {
+        fail("not enough memory");
+        return NULL;
+    }
+    const uint64_t stride = plain_24_stride(l);
+    const int slice = (int)std::max<uint64_t>(1, (1 << 20) / stride);
+    std::vector<uint8_t> rows(stride * (uint64_t)std::min(slice, l.height));
+    bool ok = fseeko(f, (off_t)l.offset, SEEK_SET) == 0;
+    if (!ok)
+        fail("cannot read the file: %s", strerror(errno));
+    for (int first = 0; ok && first < l.height; first += slice) {
+        int count = std::min(slice, l.height - first);
+        ok = read_all(f, rows.data(), stride * (uint64_t)count);
+        if (ok)
+            convert_plain_24(rows.data(), first, count, l, b);
+    }
+    if (!ok) {
+        destroy_bitmap(b);
+        return NULL;
+    }
+    if (pal)
+        generate_332_palette(pal);
+    return b;
+}
+
 }  // namespace
 
 BITMAP *load_bmp_checked_memory(const void *data, size_t size, RGB *pal)
@@ -583,6 +628,8 @@ BITMAP *load_bmp_checked(const char *filename, RGB *pal)
                     fail("%s", why);
                 } else if ((size_t)l.end != l.end) {
                     fail("not enough memory");
+                } else if (is_plain_24(l)) {
+                    result = read_plain_24(f, l, pal);
                 } else {
                     size_t have = bytes.size();
                     if (l.end > have) {

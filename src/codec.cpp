@@ -393,6 +393,12 @@ void for_rows(int rows, long pixels, Work work)
 
 } // namespace
 
+void prepare_encoder(void)
+{
+    encoder_tables();
+    decoded_rgb();
+}
+
 void encode_pair(const uint8_t rgb1[3], const uint8_t rgb2[3], int odd_row, PairResult *out)
 {
     const EncoderTables &t = encoder_tables();

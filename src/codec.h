@@ -71,6 +71,11 @@ void encode_pair(const uint8_t rgb1[3], const uint8_t rgb2[3], int odd_row, Pair
 // made with the library's current 32-bit colour layout.
 int encode_picture(BITMAP *picture, BITMAP *carrier);
 
+// Builds the encoder's tables (a few milliseconds, once per process) now
+// rather than in the first encode_picture, e.g. on another thread while the
+// picture is read.
+void prepare_encoder(void);
+
 // Decodes the 8-bit `carrier` (W x H) into the 32-bit `picture`
 // (W x H / 2). An odd last carrier row is ignored. Returns 0 or -1 as above.
 int decode_picture(BITMAP *carrier, BITMAP *picture);

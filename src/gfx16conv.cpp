@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
+#include <thread>
 
 #include "bmpread.h"
 #include "codec.h"
@@ -100,14 +101,17 @@ static int encode(const char *input, const char *carrier_name, const char *previ
     if (preview_name && !writable_format(preview_name))
         return error(preview_name, "unknown picture format (use .bmp, .tga or .pcx)");
 
+    // The second core builds the encoder's tables while this one reads.
+    std::thread prepare(prepare_encoder);
     set_color_conversion(COLORCONV_TOTAL);
     BITMAP *picture = load_picture(input, NULL);
+    prepare.join();
     if (!picture)
         return error(input, load_failure("cannot load the picture"));
+    // Not cleared: the encoder writes every byte of it.
     BITMAP *carrier = create_bitmap_ex(8, picture->w, 2 * picture->h);
     if (!carrier)
         return error(input, "not enough memory for its carrier");
-    clear_bitmap(carrier);
     if (encode_picture(picture, carrier) != 0)
         return error(input, "not a 32-bit picture after loading");
 
