@@ -276,15 +276,36 @@ struct SizeResult {
 
 const double decode_target = 4.0, encode_target = 1.5;
 
+// The images one size needs: the generated source, a copy for the encoder
+// to overwrite with its preview, the carrier and the decoded picture.
+struct Images {
+    Picture pic;
+    BITMAP *source, *work, *carrier, *decoded;
+    explicit Images(int size) : pic(make_picture(size, size))
+    {
+        source = picture_bitmap(pic);
+        work = create_bitmap_ex(32, size, size);
+        carrier = create_bitmap_ex(8, size, 2 * size);
+        decoded = create_bitmap_ex(32, size, size);
+        if (!source || !work || !carrier || !decoded)
+            fail("not enough memory for the pictures");
+        blit(source, work, 0, 0, 0, 0, size, size);
+    }
+    ~Images()
+    {
+        destroy_bitmap(source);
+        destroy_bitmap(work);
+        destroy_bitmap(carrier);
+        destroy_bitmap(decoded);
+    }
+};
+
 SizeResult bench_size(int size, int runs)
 {
-    Picture pic = make_picture(size, size);
-    BITMAP *source = picture_bitmap(pic);
-    BITMAP *work = create_bitmap_ex(32, size, size);
-    BITMAP *carrier = create_bitmap_ex(8, size, 2 * size);
-    BITMAP *decoded = create_bitmap_ex(32, size, size);
-    if (!source || !work || !carrier || !decoded)
-        fail("not enough memory for the pictures");
+    Images images(size);
+    const Picture &pic = images.pic;
+    BITMAP *source = images.source, *work = images.work, *carrier = images.carrier,
+           *decoded = images.decoded;
     const size_t pixels = (size_t)size * size;
     SizeResult res{};
     res.size = size;
@@ -354,10 +375,6 @@ SizeResult bench_size(int size, int runs)
 
     free(qoi_data);
     free(rgba);
-    destroy_bitmap(source);
-    destroy_bitmap(work);
-    destroy_bitmap(carrier);
-    destroy_bitmap(decoded);
     return res;
 }
 
@@ -408,22 +425,14 @@ int run_table(const std::vector<int> &sizes, int runs_override)
 
     // The tables are built once per process, by whichever core runs first.
     {
-        Picture pic = make_picture(512, 512);
-        BITMAP *source = picture_bitmap(pic);
-        BITMAP *work = create_bitmap_ex(32, 512, 512);
-        BITMAP *carrier = create_bitmap_ex(8, 512, 1024);
-        if (!source || !work || !carrier)
-            fail("not enough memory for the pictures");
-        auto copy = [&] { blit(source, work, 0, 0, 0, 0, 512, 512); };
-        auto encode = [&] { encode_picture(work, carrier); };
+        Images images(512);
+        auto copy = [&] { blit(images.source, images.work, 0, 0, 0, 0, 512, 512); };
+        auto encode = [&] { encode_picture(images.work, images.carrier); };
         Sample first = time_once(copy, encode);
         Sample steady = median_of(7, copy, encode);
         printf("first call (builds the codec's tables): encode_picture 512x512 %.2f ms; "
                "steady state %.2f ms\n\n",
                first.wall_ms, steady.wall_ms);
-        destroy_bitmap(source);
-        destroy_bitmap(work);
-        destroy_bitmap(carrier);
     }
 
     std::vector<SizeResult> results;
@@ -463,14 +472,9 @@ int run_table(const std::vector<int> &sizes, int runs_override)
 // faults the pictures in, untraced, unless `cold`.
 int run_profile(const std::string &core, int size, bool cold)
 {
-    Picture pic = make_picture(size, size);
-    BITMAP *source = picture_bitmap(pic);
-    BITMAP *work = create_bitmap_ex(32, size, size);
-    BITMAP *carrier = create_bitmap_ex(8, size, 2 * size);
-    BITMAP *decoded = create_bitmap_ex(32, size, size);
-    if (!source || !work || !carrier || !decoded)
-        fail("not enough memory for the pictures");
-    blit(source, work, 0, 0, 0, 0, size, size);
+    Images images(size);
+    BITMAP *source = images.source, *work = images.work, *carrier = images.carrier,
+           *decoded = images.decoded;
     if (core == "encode") {
         if (!cold) {
             encode_picture(work, carrier);

@@ -7,9 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
 
-scripts/install-deps.sh
-cmake -S . -B "$build"
-cmake --build "$build" -j "$(nproc)"
+scripts/build.sh
 
 run=$build/run
 mkdir -p "$run"

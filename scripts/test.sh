@@ -7,8 +7,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
 
-scripts/install-deps.sh
-cmake -S . -B "$build"
-cmake --build "$build" -j "$(nproc)"
+scripts/build.sh
 cd "$build"
 ctest --output-on-failure -j "$(nproc)" "$@"

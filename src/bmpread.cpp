@@ -655,6 +655,16 @@ BITMAP *load_bmp_checked(const char *filename, RGB *pal)
 
 const char *bmp_reader_error(void) { return last_error; }
 
+const char *with_load_reason(const char *text)
+{
+    static char joined[512];
+    if (*last_error)
+        snprintf(joined, sizeof joined, "%s: %s", text, last_error);
+    else
+        snprintf(joined, sizeof joined, "%s", text);
+    return joined;
+}
+
 void bmp_reader_set_pixel_limit(uint64_t max_pixels) { pixel_limit = max_pixels; }
 
 BITMAP *load_picture(const char *filename, RGB *pal)

@@ -56,6 +56,10 @@ BITMAP *load_bmp_checked_memory(const void *data, size_t size, RGB *pal);
 //   cannot decode: <decoder's message>
 const char *bmp_reader_error(void);
 
+// `text`, followed by ": " and bmp_reader_error() when the reader refused a
+// file; the result lives until the next call.
+const char *with_load_reason(const char *text);
+
 // Most pixels a picture may have; 0 restores the default, the pixels of which
 // two 32-bit copies fit in the machine's memory. (The side limit of 32768
 // holds whatever this says.) For tests and fuzzing.

@@ -21,18 +21,6 @@ static int fail(const char *format, const char *name)
     return 1;
 }
 
-// The file's name, and why the reader refused it when it said.
-static const char *with_reason(const char *name)
-{
-    static char text[512];
-    const char *why = bmp_reader_error();
-    if (*why)
-        snprintf(text, sizeof text, "%s: %s", name, why);
-    else
-        snprintf(text, sizeof text, "%s", name);
-    return text;
-}
-
 int main(void)
 {
     char name[256];
@@ -56,7 +44,7 @@ int main(void)
         set_color_conversion(COLORCONV_TOTAL);
         bmp = load_picture(name, NULL);
         if (!bmp)
-            return fail("Cannot load the picture %s\n", with_reason(name));
+            return fail("Cannot load the picture %s\n", with_load_reason(name));
         bmp2 = create_bitmap_ex(8, bmp->w, 2 * bmp->h);
         if (!bmp2)
             return fail("Not enough memory for the carrier of %s\n", name);
@@ -72,7 +60,7 @@ int main(void)
         set_color_depth(8);
         bmp = load_picture(name, NULL);
         if (!bmp)
-            return fail("Cannot load the carrier %s\n", with_reason(name));
+            return fail("Cannot load the carrier %s\n", with_load_reason(name));
         if (bitmap_color_depth(bmp) != 8 || bmp->h < 2)
             return fail("%s is not a carrier: it must be an 8-bit picture of 2 rows or more\n", name);
         bmp2 = create_bitmap_ex(32, bmp->w, bmp->h / 2);

@@ -84,18 +84,6 @@ static int save(const char *path, BITMAP *image, const RGB *pal, image_saver sav
     return 0;
 }
 
-// What failed, and why the reader refused the file when it said.
-static const char *load_failure(const char *what)
-{
-    static char text[512];
-    const char *why = bmp_reader_error();
-    if (*why)
-        snprintf(text, sizeof text, "%s: %s", what, why);
-    else
-        snprintf(text, sizeof text, "%s", what);
-    return text;
-}
-
 static int encode(const char *input, const char *carrier_name, const char *preview_name)
 {
     if (preview_name && !writable_format(preview_name))
@@ -107,7 +95,7 @@ static int encode(const char *input, const char *carrier_name, const char *previ
     BITMAP *picture = load_picture(input, NULL);
     prepare.join();
     if (!picture)
-        return error(input, load_failure("cannot load the picture"));
+        return error(input, with_load_reason("cannot load the picture"));
     // Not cleared: the encoder writes every byte of it.
     BITMAP *carrier = create_bitmap_ex(8, picture->w, 2 * picture->h);
     if (!carrier)
@@ -135,7 +123,7 @@ static int decode(const char *carrier_name, const char *output)
     set_color_depth(8);
     BITMAP *carrier = load_picture(carrier_name, NULL);
     if (!carrier)
-        return error(carrier_name, load_failure("cannot load the carrier"));
+        return error(carrier_name, with_load_reason("cannot load the carrier"));
     if (bitmap_color_depth(carrier) != 8 || carrier->h < 2)
         return error(carrier_name, "not a carrier: it must be an 8-bit picture of 2 rows or more");
     BITMAP *picture = create_bitmap_ex(32, carrier->w, carrier->h / 2);

@@ -1,0 +1,10 @@
+#!/bin/bash
+# Installs what is missing and builds everything into BUILD_DIR (default
+# build/). run.sh and test.sh start with it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build}
+
+scripts/install-deps.sh
+cmake -S . -B "$build"
+cmake --build "$build" -j "$(nproc)"
