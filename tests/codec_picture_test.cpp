@@ -157,6 +157,26 @@ TEST_F(CodecPicture, DecoderWritesExactlyItsPictureAndIgnoresAnOddLastRow)
     }
 }
 
+// Every one of the 65536 codes, decoded through the picture decoder, gives
+// the colour that decoding it step by step gives.
+TEST_F(CodecPicture, DecoderGivesEveryCodeItsColour)
+{
+    BITMAP *carrier = create_bitmap_ex(8, 256, 512), *picture = create_bitmap_ex(32, 256, 256);
+    for (int code = 0; code < 65536; code++) {
+        int x = code % 256, y = code / 256;
+        carrier->line[2 * y][x] = code_low_byte((uint16_t)code);
+        carrier->line[2 * y + 1][x] = code_high_byte((uint16_t)code);
+    }
+    ASSERT_EQ(decode_picture(carrier, picture), 0);
+    for (int code = 0; code < 65536; code++) {
+        Rgb expected;
+        decode_code((uint16_t)code, expected.data());
+        ASSERT_EQ(pixel_rgb(picture, code % 256, code / 256), expected) << code;
+    }
+    destroy_bitmap(carrier);
+    destroy_bitmap(picture);
+}
+
 TEST_F(CodecPicture, WrongDepthsOrSizesAreRefusedUntouched)
 {
     BITMAP *picture = create_bitmap_ex(32, 4, 4), *carrier = create_bitmap_ex(8, 4, 7);
