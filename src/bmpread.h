@@ -4,7 +4,9 @@
 // Each file is checked whole before anything is allocated for its picture:
 // headers, sizes, bit fields, palette, that the pixel data is all there, and
 // for RLE the whole stream, run by run. Only a file that passes is decoded
-// (by SDL2's BMP decoder, from the bytes already read and checked).
+// (by SDL2's BMP decoder, from the bytes already read and checked; plain
+// 24-bit rows, which need no decoder, are read and converted a slice at a
+// time).
 #ifndef GFX16_BMPREAD_H
 #define GFX16_BMPREAD_H
 
