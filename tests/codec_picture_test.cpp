@@ -10,6 +10,7 @@
 #include <vector>
 #include <unistd.h>
 
+#include "bmpread.h"
 #include "codec.h"
 #include "savefile.h"
 #include "test_support.h"
@@ -293,9 +294,9 @@ TEST_F(CodecPicture, TablesAgreeWithTheStepByStepEncoderForEveryColour)
     EXPECT_EQ(failures, 0);
 }
 
-// A carrier saved as the program saves it and loaded back as decode mode
-// loads it keeps every byte; a reader other than the library (Pillow) sees
-// the same bytes.
+// A carrier saved as the programs save it and loaded back as decode mode
+// loads it keeps every byte; a reader other than ours (Pillow) sees the same
+// bytes.
 TEST_F(CodecPicture, CarrierFileKeepsEveryByte)
 {
     BITMAP *picture = create_bitmap_ex(32, 37, 23), *carrier = create_bitmap_ex(8, 37, 46);
@@ -309,7 +310,7 @@ TEST_F(CodecPicture, CarrierFileKeepsEveryByte)
 
     set_color_conversion(COLORCONV_NONE);
     set_color_depth(8);
-    BITMAP *loaded = load_bitmap(path.c_str(), NULL);
+    BITMAP *loaded = load_picture(path.c_str(), NULL);
     set_color_depth(32);
     set_color_conversion(COLORCONV_TOTAL);
     ASSERT_NE(loaded, nullptr);
