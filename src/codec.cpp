@@ -349,13 +349,13 @@ __attribute__((always_inline)) inline void encode_levels(const EncoderTables &t,
     int carry = (p1.value & 1) * 2;
     int v1 = p1.value & ~1, v2 = p2.value;
 
-    int hue1 = p1.fine_hue >> 1, hue2 = p2.fine_hue >> 1;
-    if (p1.fine_hue & 1) {
-        if (!odd_row)
-            hue1 = std::min(hue1 + 1, 63);
-        else
-            hue2 = std::min(hue2 + 1, 63);
-    }
+    // The flag is added rather than tested: it is as often set as not, and
+    // a branch on it would be mispredicted half the time.
+    int hue1 = p1.fine_hue >> 1, hue2 = p2.fine_hue >> 1, hue_flag = p1.fine_hue & 1;
+    if (!odd_row)
+        hue1 = std::min(hue1 + hue_flag, 63);
+    else
+        hue2 = std::min(hue2 + hue_flag, 63);
     int sat1 = (p1.saturation >> (odd_row ? SAT1_ODD : SAT1_EVEN)) & 7;
     int sat2 = (p2.saturation >> (odd_row ? SAT2_ODD : SAT2_EVEN)) & 7;
 
