@@ -407,13 +407,30 @@ void encode_pair(const uint8_t rgb1[3], const uint8_t rgb2[3], int odd_row, Pair
     std::copy(decoded_rgb()[out->code2], decoded_rgb()[out->code2] + 3, out->preview2);
 }
 
-// One row of pairs. The parity is a template argument so that each of the
-// two loops is compiled without the choices that depend on it.
-template <int odd_row>
+// The 32-bit colour layouts met in practice: red, green, blue from bit 16
+// down (X11's), or from bit 0 up (the library's own without a screen).
+enum { ANY_LAYOUT, RED_HIGH, RED_LOW };
+
+inline int layout_of_colours()
+{
+    if (_rgb_g_shift_32 == 8 && _rgb_r_shift_32 == 16 && _rgb_b_shift_32 == 0)
+        return RED_HIGH;
+    if (_rgb_g_shift_32 == 8 && _rgb_r_shift_32 == 0 && _rgb_b_shift_32 == 16)
+        return RED_LOW;
+    return ANY_LAYOUT;
+}
+
+// One row of pairs. The parity is a template argument so that each loop is
+// compiled without the choices that depend on it; so is the colour layout,
+// which turns the shifts into constants and frees the registers that held
+// them.
+template <int odd_row, int layout>
 void encode_row(const EncoderTables &t, const uint32_t *colours, uint32_t *row, uint8_t *low,
                 uint8_t *high, int w)
 {
-    const int rs = _rgb_r_shift_32, gs = _rgb_g_shift_32, bs = _rgb_b_shift_32;
+    const int rs = layout == RED_HIGH ? 16 : layout == RED_LOW ? 0 : _rgb_r_shift_32;
+    const int gs = layout == ANY_LAYOUT ? _rgb_g_shift_32 : 8;
+    const int bs = layout == RED_HIGH ? 0 : layout == RED_LOW ? 16 : _rgb_b_shift_32;
     for (int x = 0; x < w; x += 2) {
         uint32_t c1 = row[x];
         // The partner of an odd width's last column reads as white, as a
@@ -444,14 +461,17 @@ int encode_picture(BITMAP *picture, BITMAP *carrier)
     const EncoderTables &t = encoder_tables();
     const uint32_t *colours = decoded_colours();
     const int w = picture->w;
+    static void (*const encoders[3][2])(const EncoderTables &, const uint32_t *, uint32_t *,
+                                        uint8_t *, uint8_t *, int) = {
+        {encode_row<0, ANY_LAYOUT>, encode_row<1, ANY_LAYOUT>},
+        {encode_row<0, RED_HIGH>, encode_row<1, RED_HIGH>},
+        {encode_row<0, RED_LOW>, encode_row<1, RED_LOW>}};
+    const int layout = layout_of_colours();
     for_rows(picture->h, (long)w * picture->h, [&](int first, int end) {
         for (int y = first; y < end; y++) {
             uint32_t *row = (uint32_t *)picture->line[y];
             uint8_t *low = carrier->line[2 * y], *high = carrier->line[2 * y + 1];
-            if (y & 1)
-                encode_row<1>(t, colours, row, low, high, w);
-            else
-                encode_row<0>(t, colours, row, low, high, w);
+            encoders[layout][y & 1](t, colours, row, low, high, w);
         }
     });
     return 0;
