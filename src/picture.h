@@ -1,0 +1,29 @@
+// Pictures in memory as the file readers and writers pass them, and the
+// limits a picture's size must keep before anything is allocated for it.
+#ifndef GFX16_PICTURE_H
+#define GFX16_PICTURE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A true-colour picture: 3 bytes a pixel (red, green, blue), rows top to
+// bottom, no padding.
+struct Picture {
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgb;
+};
+
+// The largest side of a picture (a carrier may be twice as high), and the
+// most pixels a picture may have (0: no limit but the side).
+struct PictureLimits {
+    static const int max_side = 32768;
+    uint64_t max_pixels = 0;
+};
+
+// "" when a picture of w x h pixels keeps the limits; otherwise the reason,
+// naming the limit it breaks ("picture larger than 32768 pixels a side",
+// "picture of N pixels, more than the limit of M").
+std::string check_picture_size(uint64_t w, uint64_t h, const PictureLimits &limits);
+
+#endif
