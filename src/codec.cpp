@@ -1,16 +1,19 @@
 #include "codec.h"
 
-#include <allegro.h>
-
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "colour.h"
+#include "nearest.h"
 
-BITMAP *bmp;
-BITMAP *bmp2;
+const gfx16_layout gfx16_rgb = {3, 0, 1, 2};
+const gfx16_layout gfx16_bgr = {3, 2, 1, 0};
+const gfx16_layout gfx16_rgbx = {4, 0, 1, 2};
+const gfx16_layout gfx16_bgrx = {4, 2, 1, 0};
 
 void code_to_hsv(uint16_t code, float *h, float *s, float *v)
 {
@@ -267,49 +270,59 @@ void build_quant_tables(EncoderTables *t)
             }
 }
 
-// The colour of every code, built once.
-const uint8_t (*decoded_rgb())[3]
-{
-    static uint8_t (*rgb)[3];
-    static std::once_flag once;
-    std::call_once(once, [] {
-        rgb = new uint8_t[65536][3];
-        for (int code = 0; code < 65536; code++)
-            decode_code((uint16_t)code, rgb[code]);
-    });
-    return rgb;
-}
-
-// The colour of every code in the library's current 32-bit layout, made
-// again only when the layout changes (it is set when the screen opens).
+// The colour of every code, as red | green << 8 | blue << 16.
 const uint32_t *decoded_colours()
 {
-    static std::mutex lock;
     static uint32_t colours[65536];
-    static int layout[3] = {-1, -1, -1};
-    std::lock_guard<std::mutex> hold(lock);
-    const int now[3] = {_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
-    if (!std::equal(now, now + 3, layout)) {
-        const uint8_t (*rgb)[3] = decoded_rgb();
-        for (int code = 0; code < 65536; code++)
-            colours[code] = (uint32_t)makecol32(rgb[code][0], rgb[code][1], rgb[code][2]);
-        std::copy(now, now + 3, layout);
-    }
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int code = 0; code < 65536; code++) {
+            uint8_t rgb[3];
+            decode_code((uint16_t)code, rgb);
+            colours[code] = rgb[0] | rgb[1] << 8 | rgb[2] << 16;
+        }
+    });
     return colours;
+}
+
+// The same in the two 4-byte layouts, ready to store as one word.
+const uint32_t *decoded_words(bool blue_first)
+{
+    static uint32_t words[2][65536];
+    static std::once_flag once[2];
+    std::call_once(once[blue_first], [blue_first] {
+        const uint32_t *c = decoded_colours();
+        for (int code = 0; code < 65536; code++) {
+            uint32_t r = c[code] & 255, g = c[code] >> 8 & 255, b = c[code] >> 16;
+            words[blue_first][code] = blue_first ? b | g << 8 | r << 16 : c[code];
+        }
+    });
+    return words[blue_first];
+}
+
+// Static storage: nothing to allocate, so building them cannot fail.
+EncoderTables tables;
+
+void build_encoder_tables()
+{
+    // The two halves take about as long as each other: side by side when a
+    // second thread can be had.
+    std::thread pixel_tables;
+    try {
+        pixel_tables = std::thread(build_pixel_tables, &tables);
+    } catch (...) {
+        build_pixel_tables(&tables);
+    }
+    build_quant_tables(&tables);
+    if (pixel_tables.joinable())
+        pixel_tables.join();
 }
 
 const EncoderTables &encoder_tables()
 {
-    static EncoderTables *t;
     static std::once_flag once;
-    std::call_once(once, [] {
-        t = new EncoderTables;
-        // The two halves take about as long as each other: side by side.
-        std::thread pixel_tables(build_pixel_tables, t);
-        build_quant_tables(t);
-        pixel_tables.join();
-    });
-    return *t;
+    std::call_once(once, build_encoder_tables);
+    return tables;
 }
 
 struct PixelLevels {
@@ -341,10 +354,17 @@ inline uint8_t preview_from(int base, int round_up_from)
 }
 
 // The rules of encode_pair_reference on the levels of the two pixels: the
-// codes and the first pixel's preview. (The second pixel's preview is the
-// colour its code decodes to.)
-__attribute__((always_inline)) inline void encode_levels(const EncoderTables &t, const PixelLevels &p1,
-                                                         const PixelLevels &p2, int odd_row, PairResult *out)
+// two codes, and the brightness error of the first pixel with its
+// quantised colour, from which its preview is made. (The second pixel's
+// preview is the colour its code decodes to.)
+struct PairCodes {
+    uint16_t code1, code2;
+    int err1;
+    const PreviewEntry *quant1;
+};
+
+__attribute__((always_inline)) inline PairCodes encode_levels(const EncoderTables &t, const PixelLevels &p1,
+                                                              const PixelLevels &p2, int odd_row)
 {
     int carry = (p1.value & 1) * 2;
     int v1 = p1.value & ~1, v2 = p2.value;
@@ -360,35 +380,243 @@ __attribute__((always_inline)) inline void encode_levels(const EncoderTables &t,
     int sat2 = (p2.saturation >> (odd_row ? SAT2_ODD : SAT2_EVEN)) & 7;
 
     // The value field is (err + value) / 2 within 0..127; the value is whole.
-    int err1 = p1.brightness - t.quant_brightness[sat1][hue1][v1] + (odd_row ? 0 : carry);
-    const PreviewEntry &q1 = t.quant_preview[sat1][hue1][v1 / 2];
-    out->code1 = pack_code(std::clamp(err1 + v1, 0, 254) >> 1, hue1, sat1);
-    // Written out for the three channels: the compiler keeps a loop here.
-    out->preview1[0] = preview_from(err1 + q1.whole[0], q1.round_up_from[0]);
-    out->preview1[1] = preview_from(err1 + q1.whole[1], q1.round_up_from[1]);
-    out->preview1[2] = preview_from(err1 + q1.whole[2], q1.round_up_from[2]);
-
+    PairCodes c;
+    c.err1 = p1.brightness - t.quant_brightness[sat1][hue1][v1] + (odd_row ? 0 : carry);
+    c.quant1 = &t.quant_preview[sat1][hue1][v1 / 2];
+    c.code1 = pack_code(std::clamp(c.err1 + v1, 0, 254) >> 1, hue1, sat1);
     int err2 = p2.brightness - t.quant_brightness[sat2][hue2][v2] + (odd_row ? carry : 0);
-    out->code2 = pack_code(std::clamp(err2 + v2, 0, 254) >> 1, hue2, sat2);
+    c.code2 = pack_code(std::clamp(err2 + v2, 0, 254) >> 1, hue2, sat2);
+    return c;
 }
 
-// Runs rows [0, rows) through `work(first, end)` on a few threads. Rows are
-// independent, so the result is the same as on one thread.
-template <class Work>
-void for_rows(int rows, long pixels, Work work)
+// ---- Layouts, rows and threads ----------------------------------------------
+
+// A pixel layout, fixed when the loop is compiled (BYTES 3 or 4, the
+// channels' offsets constants, which frees the registers that would hold
+// them) or, with BYTES 0, read from `any` as it runs.
+template <int BYTES, int R, int G, int B>
+struct Layout {
+    gfx16_layout any;
+    int bytes() const { return BYTES ? BYTES : any.bytes_per_pixel; }
+    int red() const { return BYTES ? R : any.red; }
+    int green() const { return BYTES ? G : any.green; }
+    int blue() const { return BYTES ? B : any.blue; }
+};
+using AnyLayout = Layout<0, 0, 0, 0>;
+
+bool valid_layout(const gfx16_layout *l)
 {
-    unsigned threads = std::min(std::thread::hardware_concurrency(), 8u);
-    if (threads < 2 || pixels < (1L << 16)) {
+    if (!l || (l->bytes_per_pixel != 3 && l->bytes_per_pixel != 4))
+        return false;
+    int r = l->red, g = l->green, b = l->blue, n = l->bytes_per_pixel;
+    return r >= 0 && g >= 0 && b >= 0 && r < n && g < n && b < n && r != g && g != b && r != b;
+}
+
+// Writes a colour in a layout; a 4-byte pixel's spare byte gets 0.
+inline void put_pixel(uint8_t *p, const gfx16_layout &l, int r, int g, int b)
+{
+    if (l.bytes_per_pixel == 4)
+        p[6 - l.red - l.green - l.blue] = 0;
+    p[l.red] = (uint8_t)r;
+    p[l.green] = (uint8_t)g;
+    p[l.blue] = (uint8_t)b;
+}
+
+std::atomic<int> thread_limit{0};
+
+unsigned threads_to_use()
+{
+    int limit = thread_limit.load(std::memory_order_relaxed);
+    unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+    return limit > 0 ? std::min((unsigned)limit, 8u) : cores;
+}
+
+// Runs rows [0, rows) through `work(first, end)`, split over a few threads.
+// Rows are independent, so the result is the same on any number of them. A
+// share whose thread cannot be started is done on this one.
+template <class Work>
+void for_rows(int rows, uint64_t pixels, Work work)
+{
+    unsigned threads = threads_to_use();
+    if (threads < 2 || pixels < (1u << 16) || rows < 2) {
         work(0, rows);
         return;
     }
-    std::vector<std::thread> pool;
-    for (unsigned i = 0; i < threads; i++) {
-        int first = (int)((long)rows * i / threads), end = (int)((long)rows * (i + 1) / threads);
-        pool.emplace_back(work, first, end);
+    threads = std::min(threads, (unsigned)rows);
+    std::thread pool[8];
+    bool started[8] = {};
+    auto first_of = [&](unsigned i) { return (int)((int64_t)rows * i / threads); };
+    for (unsigned i = 1; i < threads; i++) {
+        try {
+            pool[i] = std::thread(work, first_of(i), first_of(i + 1));
+            started[i] = true;
+        } catch (...) {
+        }
     }
-    for (std::thread &th : pool)
-        th.join();
+    work(0, first_of(1));
+    for (unsigned i = 1; i < threads; i++) {
+        if (started[i])
+            pool[i].join();
+        else
+            work(first_of(i), first_of(i + 1));
+    }
+}
+
+// One row of pairs. The parity is a template argument so that each loop is
+// compiled without the choices that depend on it; so is the layout of the
+// pixels read, and whether a preview is made.
+template <int odd_row, class In, bool with_preview>
+void encode_row(const EncoderTables &t, const uint32_t *decoded, In in, const uint8_t *px, int w,
+                uint8_t *low, uint8_t *high, uint8_t *preview, const gfx16_layout &out)
+{
+    const int step = in.bytes(), ostep = with_preview ? out.bytes_per_pixel : 0;
+    for (int x = 0; x < w; x += 2, px += 2 * step, preview += 2 * ostep) {
+        // The partner of an odd width's last column reads as white, as a
+        // pixel outside the picture does; nothing of it is stored.
+        bool pair = x + 1 < w;
+        int r1 = px[in.red()], g1 = px[in.green()], b1 = px[in.blue()];
+        int r2 = 255, g2 = 255, b2 = 255;
+        if (pair) {
+            r2 = px[step + in.red()];
+            g2 = px[step + in.green()];
+            b2 = px[step + in.blue()];
+        }
+        PairCodes c = encode_levels(t, pixel_levels(t, r1, g1, b1), pixel_levels(t, r2, g2, b2), odd_row);
+        low[x] = code_low_byte(c.code1);
+        high[x] = code_high_byte(c.code1);
+        if (pair) {
+            low[x + 1] = code_low_byte(c.code2);
+            high[x + 1] = code_high_byte(c.code2);
+        }
+        if (with_preview) {
+            const PreviewEntry &q = *c.quant1;
+            put_pixel(preview, out, preview_from(c.err1 + q.whole[0], q.round_up_from[0]),
+                      preview_from(c.err1 + q.whole[1], q.round_up_from[1]),
+                      preview_from(c.err1 + q.whole[2], q.round_up_from[2]));
+            if (pair) {
+                uint32_t colour = decoded[c.code2];
+                put_pixel(preview + ostep, out, colour & 255, colour >> 8 & 255, colour >> 16);
+            }
+        }
+    }
+}
+
+struct RowJob {
+    const uint8_t *pixels;
+    ptrdiff_t pixel_stride;
+    gfx16_layout layout;
+    int w, first_row;
+    uint8_t *low, *high;
+    ptrdiff_t carrier_stride;
+    uint8_t *preview;
+    ptrdiff_t preview_stride;
+    gfx16_layout preview_layout;
+};
+
+template <class In, bool with_preview>
+void encode_rows_as(const RowJob &j, In in, int first, int end)
+{
+    const EncoderTables &t = encoder_tables();
+    const uint32_t *decoded = with_preview ? decoded_colours() : nullptr;
+    for (int k = first; k < end; k++) {
+        const uint8_t *px = j.pixels + k * j.pixel_stride;
+        uint8_t *low = j.low + k * j.carrier_stride, *high = j.high + k * j.carrier_stride;
+        uint8_t *preview = with_preview ? j.preview + k * j.preview_stride : nullptr;
+        if ((j.first_row + k) & 1)
+            encode_row<1, In, with_preview>(t, decoded, in, px, j.w, low, high, preview, j.preview_layout);
+        else
+            encode_row<0, In, with_preview>(t, decoded, in, px, j.w, low, high, preview, j.preview_layout);
+    }
+}
+
+template <bool with_preview>
+void encode_rows_in(const RowJob &j, int first, int end)
+{
+    // Loops of their own for the layouts met every day: BMP rows, plain RGB,
+    // and the 32-bit pixels of X11 and of Allegro without a screen.
+    const gfx16_layout &l = j.layout;
+    auto is = [&l](const gfx16_layout &m) {
+        return l.bytes_per_pixel == m.bytes_per_pixel && l.red == m.red && l.green == m.green && l.blue == m.blue;
+    };
+    if (is(gfx16_bgr))
+        encode_rows_as<Layout<3, 2, 1, 0>, with_preview>(j, {}, first, end);
+    else if (is(gfx16_rgb))
+        encode_rows_as<Layout<3, 0, 1, 2>, with_preview>(j, {}, first, end);
+    else if (is(gfx16_bgrx))
+        encode_rows_as<Layout<4, 2, 1, 0>, with_preview>(j, {}, first, end);
+    else if (is(gfx16_rgbx))
+        encode_rows_as<Layout<4, 0, 1, 2>, with_preview>(j, {}, first, end);
+    else
+        encode_rows_as<AnyLayout, with_preview>(j, AnyLayout{l}, first, end);
+}
+
+void decode_rows(const uint8_t *low, const uint8_t *high, ptrdiff_t carrier_stride, int w, int first, int end,
+                 uint8_t *pixels, ptrdiff_t pixel_stride, const gfx16_layout &l)
+{
+    const bool word = l.bytes_per_pixel == 4 && l.green == 1 && ((l.red == 0 && l.blue == 2) || (l.red == 2 && l.blue == 0));
+    const uint32_t *colours = word ? decoded_words(l.red == 2) : decoded_colours();
+    for (int k = first; k < end; k++) {
+        const uint8_t *lo = low + k * carrier_stride, *hi = high + k * carrier_stride;
+        uint8_t *out = pixels + k * pixel_stride;
+        if (word) {
+            for (int x = 0; x < w; x++)
+                memcpy(out + 4 * x, &colours[join_code(lo[x], hi[x])], 4);
+        } else if (l.bytes_per_pixel == 3 && l.red == 0 && l.green == 1 && l.blue == 2) {
+            // A word at a time, each overlapping the next pixel, which
+            // overwrites its spare byte; the last pixel byte by byte.
+            for (int x = 0; x + 1 < w; x++)
+                memcpy(out + 3 * x, &colours[join_code(lo[x], hi[x])], 4);
+            uint32_t c = colours[join_code(lo[w - 1], hi[w - 1])];
+            put_pixel(out + 3 * (w - 1), l, c & 255, c >> 8 & 255, c >> 16);
+        } else {
+            for (int x = 0; x < w; x++) {
+                uint32_t c = colours[join_code(lo[x], hi[x])];
+                put_pixel(out + l.bytes_per_pixel * x, l, c & 255, c >> 8 & 255, c >> 16);
+            }
+        }
+    }
+}
+
+// w * rows * bytes fits in size_t (and in ptrdiff_t, for strides).
+bool fits(int w, int rows, int bytes)
+{
+    return w >= 1 && rows >= 1 && (uint64_t)w * (uint64_t)rows <= (uint64_t)PTRDIFF_MAX / (unsigned)(2 * bytes);
+}
+
+// The nearest code of every pixel of rows [first, end), in pieces short
+// enough for buffers on the stack. False when the search ran out of memory.
+bool encode_best_rows(const RowJob &j, int first, int end)
+{
+    const uint32_t *decoded = decoded_colours();
+    const gfx16_layout &l = j.layout, &o = j.preview_layout;
+    enum { piece = 1024 };
+    uint8_t rgb[3 * piece];
+    uint16_t codes[piece];
+    for (int k = first; k < end; k++) {
+        const uint8_t *px = j.pixels + k * j.pixel_stride;
+        uint8_t *low = j.low + k * j.carrier_stride, *high = j.high + k * j.carrier_stride;
+        uint8_t *preview = j.preview ? j.preview + k * j.preview_stride : nullptr;
+        for (int x0 = 0; x0 < j.w; x0 += piece) {
+            int n = std::min((int)piece, j.w - x0);
+            for (int i = 0; i < n; i++) {
+                const uint8_t *p = px + (size_t)(x0 + i) * l.bytes_per_pixel;
+                rgb[3 * i] = p[l.red];
+                rgb[3 * i + 1] = p[l.green];
+                rgb[3 * i + 2] = p[l.blue];
+            }
+            if (nearest_codes(rgb, (size_t)n, codes) != 0)
+                return false;
+            for (int i = 0; i < n; i++) {
+                low[x0 + i] = code_low_byte(codes[i]);
+                high[x0 + i] = code_high_byte(codes[i]);
+                if (preview) {
+                    uint32_t c = decoded[codes[i]];
+                    put_pixel(preview + (size_t)(x0 + i) * o.bytes_per_pixel, o, c & 255, c >> 8 & 255, c >> 16);
+                }
+            }
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -396,114 +624,115 @@ void for_rows(int rows, long pixels, Work work)
 void prepare_encoder(void)
 {
     encoder_tables();
-    decoded_rgb();
+    decoded_colours();
 }
 
 void encode_pair(const uint8_t rgb1[3], const uint8_t rgb2[3], int odd_row, PairResult *out)
 {
     const EncoderTables &t = encoder_tables();
-    encode_levels(t, pixel_levels(t, rgb1[0], rgb1[1], rgb1[2]),
-                  pixel_levels(t, rgb2[0], rgb2[1], rgb2[2]), odd_row, out);
-    std::copy(decoded_rgb()[out->code2], decoded_rgb()[out->code2] + 3, out->preview2);
+    PairCodes c = encode_levels(t, pixel_levels(t, rgb1[0], rgb1[1], rgb1[2]),
+                                pixel_levels(t, rgb2[0], rgb2[1], rgb2[2]), odd_row);
+    out->code1 = c.code1;
+    out->code2 = c.code2;
+    for (int i = 0; i < 3; i++)
+        out->preview1[i] = preview_from(c.err1 + c.quant1->whole[i], c.quant1->round_up_from[i]);
+    uint32_t colour = decoded_colours()[c.code2];
+    out->preview2[0] = colour & 255;
+    out->preview2[1] = colour >> 8 & 255;
+    out->preview2[2] = colour >> 16 & 255;
 }
 
-// The 32-bit colour layouts met in practice: red, green, blue from bit 16
-// down (X11's), or from bit 0 up (the library's own without a screen).
-enum { ANY_LAYOUT, RED_HIGH, RED_LOW };
+extern "C" {
 
-inline int layout_of_colours()
+void gfx16_set_threads(int threads) { thread_limit.store(threads < 0 ? 0 : threads, std::memory_order_relaxed); }
+
+void gfx16_decode_code(unsigned code, unsigned char rgb[3])
 {
-    if (_rgb_g_shift_32 == 8 && _rgb_r_shift_32 == 16 && _rgb_b_shift_32 == 0)
-        return RED_HIGH;
-    if (_rgb_g_shift_32 == 8 && _rgb_r_shift_32 == 0 && _rgb_b_shift_32 == 16)
-        return RED_LOW;
-    return ANY_LAYOUT;
+    uint32_t c = decoded_colours()[code & 0xffff];
+    rgb[0] = c & 255;
+    rgb[1] = c >> 8 & 255;
+    rgb[2] = c >> 16 & 255;
 }
 
-// One row of pairs. The parity is a template argument so that each loop is
-// compiled without the choices that depend on it; so is the colour layout,
-// which turns the shifts into constants and frees the registers that held
-// them.
-template <int odd_row, int layout>
-void encode_row(const EncoderTables &t, const uint32_t *colours, uint32_t *row, uint8_t *low,
-                uint8_t *high, int w)
+int gfx16_encode_rows(const unsigned char *pixels, ptrdiff_t pixel_stride, const gfx16_layout *layout, int w,
+                      int first_row, int rows, unsigned char *low, unsigned char *high, ptrdiff_t carrier_stride,
+                      unsigned char *preview, ptrdiff_t preview_stride, const gfx16_layout *preview_layout)
 {
-    const int rs = layout == RED_HIGH ? 16 : layout == RED_LOW ? 0 : _rgb_r_shift_32;
-    const int gs = layout == ANY_LAYOUT ? _rgb_g_shift_32 : 8;
-    const int bs = layout == RED_HIGH ? 0 : layout == RED_LOW ? 16 : _rgb_b_shift_32;
-    for (int x = 0; x < w; x += 2) {
-        uint32_t c1 = row[x];
-        // The partner of an odd width's last column reads as white, as a
-        // pixel outside the picture does; nothing of it is stored.
-        bool pair = x + 1 < w;
-        uint32_t c2 = pair ? row[x + 1] : 0xffffffffu;
-        PixelLevels p1 = pixel_levels(t, (c1 >> rs) & 255, (c1 >> gs) & 255, (c1 >> bs) & 255);
-        PixelLevels p2 = pixel_levels(t, (c2 >> rs) & 255, (c2 >> gs) & 255, (c2 >> bs) & 255);
-        PairResult r;
-        encode_levels(t, p1, p2, odd_row, &r);
-        low[x] = code_low_byte(r.code1);
-        high[x] = code_high_byte(r.code1);
-        row[x] = (uint32_t)(r.preview1[0] << rs | r.preview1[1] << gs | r.preview1[2] << bs);
-        if (pair) {
-            low[x + 1] = code_low_byte(r.code2);
-            high[x + 1] = code_high_byte(r.code2);
-            row[x + 1] = colours[r.code2];
-        }
-    }
-}
-
-int encode_picture(BITMAP *picture, BITMAP *carrier)
-{
-    if (!picture || !carrier || bitmap_color_depth(picture) != 32 ||
-        bitmap_color_depth(carrier) != 8 || !is_memory_bitmap(picture) ||
-        !is_memory_bitmap(carrier) || carrier->w != picture->w || carrier->h != 2 * picture->h)
+    if (rows == 0 && w >= 1)
+        return 0;
+    if (!pixels || !low || !high || !valid_layout(layout) || first_row < 0 || !fits(w, rows, 4) ||
+        (preview && !valid_layout(preview_layout)))
         return -1;
-    const EncoderTables &t = encoder_tables();
-    const uint32_t *colours = decoded_colours();
-    const int w = picture->w;
-    static void (*const encoders[3][2])(const EncoderTables &, const uint32_t *, uint32_t *,
-                                        uint8_t *, uint8_t *, int) = {
-        {encode_row<0, ANY_LAYOUT>, encode_row<1, ANY_LAYOUT>},
-        {encode_row<0, RED_HIGH>, encode_row<1, RED_HIGH>},
-        {encode_row<0, RED_LOW>, encode_row<1, RED_LOW>}};
-    const int layout = layout_of_colours();
-    for_rows(picture->h, (long)w * picture->h, [&](int first, int end) {
-        for (int y = first; y < end; y++) {
-            uint32_t *row = (uint32_t *)picture->line[y];
-            uint8_t *low = carrier->line[2 * y], *high = carrier->line[2 * y + 1];
-            encoders[layout][y & 1](t, colours, row, low, high, w);
-        }
+    RowJob j = {pixels, pixel_stride, *layout, w, first_row, low, high, carrier_stride,
+                preview, preview_stride, preview ? *preview_layout : gfx16_rgb};
+    for_rows(rows, (uint64_t)w * rows, [&j](int first, int end) {
+        if (j.preview)
+            encode_rows_in<true>(j, first, end);
+        else
+            encode_rows_in<false>(j, first, end);
     });
     return 0;
 }
 
-int decode_picture(BITMAP *carrier, BITMAP *picture)
+int gfx16_encode_best_rows(const unsigned char *pixels, ptrdiff_t pixel_stride, const gfx16_layout *layout, int w,
+                           int first_row, int rows, unsigned char *low, unsigned char *high, ptrdiff_t carrier_stride,
+                           unsigned char *preview, ptrdiff_t preview_stride, const gfx16_layout *preview_layout)
 {
-    if (!picture || !carrier || bitmap_color_depth(picture) != 32 ||
-        bitmap_color_depth(carrier) != 8 || !is_memory_bitmap(picture) ||
-        !is_memory_bitmap(carrier) || picture->w != carrier->w || picture->h != carrier->h / 2)
+    if (rows == 0 && w >= 1)
+        return 0;
+    if (!pixels || !low || !high || !valid_layout(layout) || first_row < 0 || !fits(w, rows, 4) ||
+        (preview && !valid_layout(preview_layout)))
         return -1;
-    const uint32_t *colours = decoded_colours();
-    const int w = picture->w;
-    for_rows(picture->h, (long)w * picture->h, [&](int first, int end) {
-        for (int y = first; y < end; y++) {
-            const uint8_t *low = carrier->line[2 * y], *high = carrier->line[2 * y + 1];
-            uint32_t *row = (uint32_t *)picture->line[y];
-            for (int x = 0; x < w; x++)
-                row[x] = colours[join_code(low[x], high[x])];
-        }
+    // The search's tables first, so that a lack of memory for them is
+    // known before anything is written.
+    if (nearest_code(0, 0, 0) < 0)
+        return -2;
+    RowJob j = {pixels, pixel_stride, *layout, w, first_row, low, high, carrier_stride,
+                preview, preview_stride, preview ? *preview_layout : gfx16_rgb};
+    std::atomic<bool> out_of_memory{false};
+    for_rows(rows, (uint64_t)w * rows, [&](int first, int end) {
+        if (!encode_best_rows(j, first, end))
+            out_of_memory = true;
+    });
+    return out_of_memory ? -2 : 0;
+}
+
+int gfx16_decode_rows(const unsigned char *low, const unsigned char *high, ptrdiff_t carrier_stride, int w,
+                      int rows, unsigned char *pixels, ptrdiff_t pixel_stride, const gfx16_layout *layout)
+{
+    if (rows == 0 && w >= 1)
+        return 0;
+    if (!low || !high || !pixels || !valid_layout(layout) || !fits(w, rows, 4))
+        return -1;
+    const gfx16_layout l = *layout;
+    for_rows(rows, (uint64_t)w * rows, [&](int first, int end) {
+        decode_rows(low, high, carrier_stride, w, first, end, pixels, pixel_stride, l);
     });
     return 0;
 }
 
-void recolour_gfx(void)
+int gfx16_encode(const unsigned char *rgb, int w, int h, unsigned char *carrier, unsigned char *preview)
 {
-    encode_picture(bmp, bmp2);
-    blit(bmp, screen, 0, 0, 0, 0, bmp->w, bmp->h);
+    if (!rgb || !carrier || !fits(w, h, 3))
+        return -1;
+    return gfx16_encode_rows(rgb, (ptrdiff_t)w * 3, &gfx16_rgb, w, 0, h, carrier, carrier + w, (ptrdiff_t)w * 2,
+                             preview, (ptrdiff_t)w * 3, &gfx16_rgb);
 }
 
-void convert_gfx(void)
+int gfx16_encode_best(const unsigned char *rgb, int w, int h, unsigned char *carrier, unsigned char *preview)
 {
-    decode_picture(bmp, bmp2);
-    blit(bmp2, screen, 0, 0, 0, 0, bmp2->w, bmp2->h);
+    if (!rgb || !carrier || !fits(w, h, 3))
+        return -1;
+    return gfx16_encode_best_rows(rgb, (ptrdiff_t)w * 3, &gfx16_rgb, w, 0, h, carrier, carrier + w,
+                                  (ptrdiff_t)w * 2, preview, (ptrdiff_t)w * 3, &gfx16_rgb);
 }
+
+int gfx16_decode(const unsigned char *carrier, int w, int carrier_h, unsigned char *rgb)
+{
+    if (!carrier || !rgb || carrier_h < 2 || !fits(w, carrier_h, 3))
+        return -1;
+    return gfx16_decode_rows(carrier, carrier + w, (ptrdiff_t)w * 2, w, carrier_h / 2, rgb, (ptrdiff_t)w * 3,
+                             &gfx16_rgb);
+}
+
+} // extern "C"

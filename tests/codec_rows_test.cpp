@@ -1,0 +1,321 @@
+// The codec's row calls in every layout, stride and slicing the programs use,
+// and the Allegro adapter over them: every carrier byte and preview pixel
+// against the step-by-step encoder, and nothing written outside the rows.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+#include "bitmap_codec.h"
+#include "codec.h"
+#include "test_support.h"
+
+namespace {
+
+using Rgb = std::array<uint8_t, 3>;
+
+// Runs of similar colours with jumps, as in photographs, and some greys,
+// blacks and whites.
+std::vector<Rgb> random_picture(int w, int h, uint64_t seed)
+{
+    std::vector<Rgb> p((size_t)w * h);
+    Lcg rng(seed);
+    int r = 0, g = 0, b = 0;
+    for (Rgb &c : p) {
+        uint32_t n = rng.next();
+        if (n % 7 == 0) {
+            r = rng.next() & 255, g = rng.next() & 255, b = rng.next() & 255;
+        } else if (n % 23 == 1) {
+            r = g = b = (n % 3 == 0) ? 0 : (n % 3 == 1) ? 255 : (int)(rng.next() & 255);
+        } else {
+            r = std::min(255, std::max(0, r + (int)(n >> 8) % 9 - 4));
+            g = std::min(255, std::max(0, g + (int)(n >> 12) % 9 - 4));
+            b = std::min(255, std::max(0, b + (int)(n >> 16) % 9 - 4));
+        }
+        c = {(uint8_t)r, (uint8_t)g, (uint8_t)b};
+    }
+    return p;
+}
+
+// The carrier (w x 2h) and preview the step-by-step encoder gives.
+void expected_encoding(const std::vector<Rgb> &p, int w, int h, std::vector<uint8_t> *carrier,
+                       std::vector<Rgb> *preview)
+{
+    carrier->assign((size_t)w * 2 * h, 0);
+    preview->assign((size_t)w * h, Rgb{});
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x += 2) {
+            Rgb second = x + 1 < w ? p[(size_t)y * w + x + 1] : Rgb{255, 255, 255};
+            PairResult r;
+            encode_pair_reference(p[(size_t)y * w + x].data(), second.data(), y & 1, &r);
+            (*carrier)[(size_t)2 * y * w + x] = code_low_byte(r.code1);
+            (*carrier)[(size_t)(2 * y + 1) * w + x] = code_high_byte(r.code1);
+            (*preview)[(size_t)y * w + x] = {r.preview1[0], r.preview1[1], r.preview1[2]};
+            if (x + 1 < w) {
+                (*carrier)[(size_t)2 * y * w + x + 1] = code_low_byte(r.code2);
+                (*carrier)[(size_t)(2 * y + 1) * w + x + 1] = code_high_byte(r.code2);
+                (*preview)[(size_t)y * w + x + 1] = {r.preview2[0], r.preview2[1], r.preview2[2]};
+            }
+        }
+}
+
+const uint8_t marker = 0xA5;
+
+// Rows of pixels in a layout, each row padded with markers, with room of
+// markers before the first row and after the last.
+struct Rows {
+    int w, h, bytes;
+    gfx16_layout layout;
+    ptrdiff_t stride;
+    std::vector<uint8_t> memory;
+    Rows(int w, int h, const gfx16_layout &l)
+        : w(w), h(h), bytes(l.bytes_per_pixel), layout(l), stride((ptrdiff_t)w * l.bytes_per_pixel + 5),
+          memory((size_t)(stride * (h + 2)), marker)
+    {
+    }
+    // Row y, in memory top row first or (bottom_up) last row first.
+    uint8_t *row(int y, bool bottom_up) { return memory.data() + stride * (1 + (bottom_up ? h - 1 - y : y)); }
+    void put(int y, bool bottom_up, const std::vector<Rgb> &p)
+    {
+        for (int x = 0; x < w; x++) {
+            uint8_t *q = row(y, bottom_up) + x * bytes;
+            if (bytes == 4)
+                q[6 - layout.red - layout.green - layout.blue] = 0x5A;  // the spare byte is not read
+            q[layout.red] = p[(size_t)y * w + x][0];
+            q[layout.green] = p[(size_t)y * w + x][1];
+            q[layout.blue] = p[(size_t)y * w + x][2];
+        }
+    }
+    Rgb get(int y, bool bottom_up, int x)
+    {
+        uint8_t *q = row(y, bottom_up) + x * bytes;
+        return {q[layout.red], q[layout.green], q[layout.blue]};
+    }
+    // Everything outside the pixels is still a marker, and a spare byte 0.
+    bool untouched_outside(bool bottom_up, bool written)
+    {
+        for (int y = -1; y <= h; y++)
+            for (ptrdiff_t i = 0; i < stride; i++) {
+                bool inside = y >= 0 && y < h && i < (ptrdiff_t)w * bytes;
+                uint8_t v = memory[(size_t)(stride * (1 + y) + i)];
+                if (!inside && v != marker)
+                    return false;
+                if (inside && bytes == 4 && i % 4 == 6 - layout.red - layout.green - layout.blue &&
+                    v != (written ? 0 : 0x5A))
+                    return false;
+            }
+        (void)bottom_up;
+        return true;
+    }
+};
+
+const gfx16_layout layouts[] = {gfx16_rgb, gfx16_bgr, gfx16_rgbx, gfx16_bgrx, {4, 3, 1, 0}, {3, 1, 2, 0}};
+
+// Encoding in slices of rows from any layout, either order of rows in
+// memory, into a carrier in any order and a preview in another layout, on
+// one thread and on three, gives the step-by-step encoder's bytes.
+TEST(CodecRows, EncodeAnyLayoutSliceAndOrder)
+{
+    const int sizes[][2] = {{1, 1}, {1, 4}, {2, 3}, {3, 3}, {5, 1}, {64, 33}, {301, 257}};
+    for (const auto &size : sizes)
+        for (const gfx16_layout &in_layout : layouts)
+            for (int variant = 0; variant < 4; variant++) {
+                const int w = size[0], h = size[1];
+                const bool bottom_up = variant & 1;
+                const int slice = variant & 2 ? 7 : h;
+                const gfx16_layout &out_layout = layouts[(variant + 1) % 6];
+                SCOPED_TRACE(testing::Message() << w << "x" << h << " layout " << in_layout.bytes_per_pixel
+                                                << in_layout.red << in_layout.green << in_layout.blue << " variant "
+                                                << variant);
+                std::vector<Rgb> picture = random_picture(w, h, (uint64_t)w * 1000 + h + variant), preview_want;
+                std::vector<uint8_t> carrier_want;
+                expected_encoding(picture, w, h, &carrier_want, &preview_want);
+
+                Rows in(w, h, in_layout), out(w, h, out_layout);
+                for (int y = 0; y < h; y++)
+                    in.put(y, bottom_up, picture);
+                std::vector<uint8_t> carrier((size_t)w * 2 * h + 16, marker);
+                gfx16_set_threads(variant & 1 ? 3 : 1);
+                for (int first = 0; first < h; first += slice) {
+                    int rows = std::min(slice, h - first);
+                    // The carrier bottom-up too when the picture is: rows 2y + 1 above 2y.
+                    uint8_t *low = bottom_up ? carrier.data() + 8 + (size_t)(2 * h - 1 - 2 * first) * w
+                                             : carrier.data() + 8 + (size_t)2 * first * w;
+                    uint8_t *high = bottom_up ? low - w : low + w;
+                    ptrdiff_t cstride = bottom_up ? -2 * (ptrdiff_t)w : 2 * (ptrdiff_t)w;
+                    ptrdiff_t stride = bottom_up ? -in.stride : in.stride;
+                    ASSERT_EQ(gfx16_encode_rows(in.row(first, bottom_up), stride, &in_layout, w, first, rows, low,
+                                                high, cstride, out.row(first, false), out.stride, &out_layout),
+                              0);
+                }
+                gfx16_set_threads(0);
+                for (int y = 0; y < 2 * h; y++)
+                    for (int x = 0; x < w; x++) {
+                        size_t at = 8 + (size_t)(bottom_up ? 2 * h - 1 - y : y) * w + x;
+                        ASSERT_EQ(carrier[at], carrier_want[(size_t)y * w + x]) << x << "," << y;
+                    }
+                for (int i = 0; i < 8; i++)
+                    ASSERT_TRUE(carrier[i] == marker && carrier[carrier.size() - 1 - i] == marker);
+                for (int y = 0; y < h; y++)
+                    for (int x = 0; x < w; x++)
+                        ASSERT_EQ(out.get(y, false, x), preview_want[(size_t)y * w + x]) << x << "," << y;
+                EXPECT_TRUE(out.untouched_outside(false, true));
+                EXPECT_TRUE(in.untouched_outside(bottom_up, false));
+            }
+}
+
+// A preview written over the pixels themselves, as the desktop program
+// does, is the same preview.
+TEST(CodecRows, PreviewInPlace)
+{
+    const int w = 157, h = 93;
+    std::vector<Rgb> picture = random_picture(w, h, 9), preview_want;
+    std::vector<uint8_t> carrier_want, carrier((size_t)w * 2 * h);
+    expected_encoding(picture, w, h, &carrier_want, &preview_want);
+    Rows rows(w, h, gfx16_bgrx);
+    for (int y = 0; y < h; y++)
+        rows.put(y, false, picture);
+    ASSERT_EQ(gfx16_encode_rows(rows.row(0, false), rows.stride, &gfx16_bgrx, w, 0, h, carrier.data(),
+                                carrier.data() + w, 2 * w, rows.row(0, false), rows.stride, &gfx16_bgrx),
+              0);
+    EXPECT_EQ(carrier, carrier_want);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            ASSERT_EQ(rows.get(y, false, x), preview_want[(size_t)y * w + x]) << x << "," << y;
+}
+
+// Decoding in any layout gives every code its step-by-step colour; an odd
+// last carrier row is never read.
+TEST(CodecRows, DecodeAnyLayout)
+{
+    const int w = 256, h = 256;
+    std::vector<uint8_t> carrier((size_t)w * 2 * h + w);
+    for (int code = 0; code < 65536; code++) {
+        carrier[(size_t)2 * (code / 256) * w + code % 256] = code_low_byte((uint16_t)code);
+        carrier[(size_t)(2 * (code / 256) + 1) * w + code % 256] = code_high_byte((uint16_t)code);
+    }
+    for (const gfx16_layout &layout : layouts) {
+        SCOPED_TRACE(testing::Message() << layout.bytes_per_pixel << layout.red << layout.green << layout.blue);
+        Rows out(w, h, layout);
+        ASSERT_EQ(gfx16_decode_rows(carrier.data(), carrier.data() + w, 2 * w, w, h, out.row(0, false), out.stride,
+                                    &layout),
+                  0);
+        for (int code = 0; code < 65536; code++) {
+            Rgb want;
+            decode_code((uint16_t)code, want.data());
+            ASSERT_EQ(out.get(code / 256, false, code % 256), want) << code;
+        }
+        EXPECT_TRUE(out.untouched_outside(false, true));
+    }
+}
+
+TEST(CodecRows, BadArgumentsAreRefusedUntouched)
+{
+    uint8_t pixels[64] = {}, carrier[64];
+    memset(carrier, marker, sizeof carrier);
+    const gfx16_layout bad_layouts[] = {{2, 0, 1, 2}, {3, 0, 0, 2}, {3, 0, 1, 3}, {4, -1, 1, 2}};
+    for (const gfx16_layout &l : bad_layouts)
+        EXPECT_EQ(gfx16_encode_rows(pixels, 12, &l, 4, 0, 2, carrier, carrier + 4, 8, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(gfx16_encode_rows(pixels, 12, &gfx16_rgb, 4, -1, 2, carrier, carrier + 4, 8, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(gfx16_encode_rows(pixels, 12, &gfx16_rgb, 0, 0, 2, carrier, carrier + 4, 8, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(gfx16_encode_rows(pixels, 12, &gfx16_rgb, 4, 0, 2, carrier, carrier + 4, 8, pixels, 12, nullptr), -1);
+    EXPECT_EQ(gfx16_decode_rows(carrier, carrier + 4, 8, 4, 2, pixels, 12, &bad_layouts[0]), -1);
+    for (uint8_t b : carrier)
+        ASSERT_EQ(b, marker);
+}
+
+// A picture of the worked pairs, each on an even and an odd row, compared
+// code by code with the codes the format defines for them.
+TEST(CodecRows, WorkedPairsInAPicture)
+{
+    struct {
+        Rgb first, second;
+        uint16_t even1, even2, odd1, odd2;
+    } const pairs[] = {
+        {{0, 0, 0}, {0, 0, 0}, 0, 0, 0, 0},
+        {{255, 255, 255}, {255, 255, 255}, 127, 127, 127, 127},
+        {{128, 128, 128}, {128, 128, 128}, 64, 64, 64, 64},
+        {{129, 129, 129}, {129, 129, 129}, 65, 64, 64, 65},
+        {{255, 255, 255}, {0, 0, 0}, 127, 0, 127, 1},
+        {{255, 0, 0}, {255, 0, 0}, 57462, 57461, 57461, 57462},
+        {{255, 254, 254}, {255, 254, 254}, 8319, 127, 127, 127},
+    };
+    const int n = sizeof pairs / sizeof pairs[0], w = 2 * n;
+    std::vector<uint8_t> rgb((size_t)w * 2 * 3), carrier((size_t)w * 4);
+    for (int y = 0; y < 2; y++)
+        for (int i = 0; i < n; i++) {
+            std::copy(pairs[i].first.begin(), pairs[i].first.end(), &rgb[((size_t)y * w + 2 * i) * 3]);
+            std::copy(pairs[i].second.begin(), pairs[i].second.end(), &rgb[((size_t)y * w + 2 * i + 1) * 3]);
+        }
+    ASSERT_EQ(gfx16_encode(rgb.data(), w, 2, carrier.data(), nullptr), 0);
+    for (int i = 0; i < n; i++) {
+        SCOPED_TRACE(i);
+        auto code = [&](int x, int y) { return join_code(carrier[(size_t)2 * y * w + x], carrier[(size_t)(2 * y + 1) * w + x]); };
+        EXPECT_EQ(code(2 * i, 0), pairs[i].even1);
+        EXPECT_EQ(code(2 * i + 1, 0), pairs[i].even2);
+        EXPECT_EQ(code(2 * i, 1), pairs[i].odd1);
+        EXPECT_EQ(code(2 * i + 1, 1), pairs[i].odd2);
+    }
+}
+
+// The desktop program's adapter: Allegro's 32-bit colours in the layouts
+// its drivers set up, inside a frame of markers that must stay untouched.
+TEST(BitmapCodec, EncodeAndDecodeInAllegrosLayouts)
+{
+    start_allegro();
+    const int before[3] = {_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
+    const int shifts[][3] = {{0, 8, 16}, {16, 8, 0}, {8, 16, 24}};
+    const int w = 37, h = 23;
+    for (const auto &s : shifts) {
+        SCOPED_TRACE(s[0]);
+        _rgb_r_shift_32 = s[0], _rgb_g_shift_32 = s[1], _rgb_b_shift_32 = s[2];
+        std::vector<Rgb> picture = random_picture(w, h, 5), preview_want;
+        std::vector<uint8_t> carrier_want;
+        expected_encoding(picture, w, h, &carrier_want, &preview_want);
+        BITMAP *frame = create_bitmap_ex(32, w + 2, h + 2), *cframe = create_bitmap_ex(8, w + 2, 2 * h + 2);
+        clear_to_color(frame, 0x123456);
+        clear_to_color(cframe, marker);
+        BITMAP *image = create_sub_bitmap(frame, 1, 1, w, h), *carrier = create_sub_bitmap(cframe, 1, 1, w, 2 * h);
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                const Rgb &c = picture[(size_t)y * w + x];
+                putpixel(image, x, y, makecol32(c[0], c[1], c[2]));
+            }
+        ASSERT_EQ(encode_picture(image, carrier), 0);
+        for (int y = 0; y < 2 * h; y++)
+            for (int x = 0; x < w; x++)
+                ASSERT_EQ(carrier->line[y][x], carrier_want[(size_t)y * w + x]);
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                int c = getpixel(image, x, y);
+                ASSERT_EQ((Rgb{(uint8_t)getr32(c), (uint8_t)getg32(c), (uint8_t)getb32(c)}), preview_want[(size_t)y * w + x]);
+            }
+        BITMAP *decoded = create_sub_bitmap(frame, 1, 1, w, h);
+        ASSERT_EQ(decode_picture(carrier, decoded), 0);
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                Rgb want;
+                decode_code(join_code(carrier->line[2 * y][x], carrier->line[2 * y + 1][x]), want.data());
+                int c = getpixel(decoded, x, y);
+                ASSERT_EQ((Rgb{(uint8_t)getr32(c), (uint8_t)getg32(c), (uint8_t)getb32(c)}), want);
+            }
+        for (int x = 0; x < w + 2; x++)
+            for (int y : {0, h + 1})
+                ASSERT_EQ(getpixel(frame, x, y), 0x123456);
+        for (int x = 0; x < w + 2; x++)
+            for (int y : {0, 2 * h + 1})
+                ASSERT_EQ(getpixel(cframe, x, y), marker);
+        BITMAP *picture8 = create_bitmap_ex(8, w, h);
+        EXPECT_EQ(encode_picture(picture8, carrier), -1);  // a picture not of 32 bits
+        EXPECT_EQ(decode_picture(carrier, picture8), -1);
+        destroy_bitmap(picture8);
+        destroy_bitmap(decoded);
+        destroy_bitmap(image);
+        destroy_bitmap(carrier);
+        destroy_bitmap(frame);
+        destroy_bitmap(cframe);
+    }
+    _rgb_r_shift_32 = before[0], _rgb_g_shift_32 = before[1], _rgb_b_shift_32 = before[2];
+}
+
+}  // namespace
