@@ -1,9 +1,10 @@
 #!/usr/bin/python3
-"""Writes the BMP files that the reader's tests load: every layout a valid
-BMP may take, damaged and hostile files, and a seed corpus for the fuzzer.
+"""Writes the picture files that the readers' tests load: every layout a
+valid BMP may take, TGA and PCX files, damaged and hostile files, and a seed
+corpus for the fuzzer.
 
-    make-bmp-cases.py DIR            cases and DIR/cases.txt
-    make-bmp-cases.py --seeds DIR    the valid cases only, as fuzzer seeds
+    make-reader-cases.py DIR            cases and DIR/cases.txt
+    make-reader-cases.py --seeds DIR    the valid cases only, as fuzzer seeds
 
 All of them are built here from a few small pictures, so nothing of unknown
 origin ever enters the repository. DIR/cases.txt lists them, one a line:
@@ -36,8 +37,7 @@ def colour_picture():
 
 def expand(level, bits):
     """The 8-bit channel that a `bits`-bit level stands for: the level's
-    share of the full scale, rounded down (as SDL scales it). Its top `bits`
-    bits give the level back."""
+    share of the full scale, rounded down."""
     return level * 255 // ((1 << bits) - 1)
 
 
@@ -198,12 +198,207 @@ def rle(rows, bpp, delta=None):
     return bytes(out)
 
 
+NOT_A_PICTURE = "not a picture file this program reads: it is none of BMP, PNG, JPEG, WebP, TGA and PCX"
+DEFAULT_MAX_PIXELS = 128 << 20
+
+
+def too_many_pixels(n):
+    """The refusal of gfx16conv's default pixel limit."""
+    return "picture of %d pixels, more than the limit of %d (raise it with --max-pixels)" % (n, DEFAULT_MAX_PIXELS)
+
+
+def rle_padded(rows):
+    """RLE8 as ImageMagick writes it for a width that is not a multiple of
+    4: the row's padding bytes as pixels of a run past the row's end."""
+    out = bytearray()
+    for row in rows[::-1]:
+        for v in row:
+            out += bytes((1, v))
+        out += bytes((-len(row) % 4 or 4, 0)) + b"\0\0"
+    out[-2:] = b"\0\1"
+    return bytes(out)
+
+
 def rgb_rows(pic):
     return [list(row) for row in pic]
 
 
 def word_rows(pic, masks):
     return [[place(c, masks) for c in row] for row in pic]
+
+
+
+# ---- bit fields in every placement -----------------------------------------
+
+def field_levels(widths):
+    """A picture of levels for channels of the given widths, and its colours."""
+    levels = [[tuple((x * (7 + 4 * c) + y * (3 + 5 * c) + 17 * c) % (1 << widths[c]) for c in range(3))
+               for x in range(W)] for y in range(H)]
+    colours = [[tuple(expand(l[c], widths[c]) for c in range(3)) for l in row] for row in levels]
+    return levels, colours
+
+
+def field_cases(ref24):
+    """16- and 32-bit files whose red, green and blue fields lie in every
+    order, at the bottom of the word or above a gap (an alpha field fills the
+    gap in a 56-byte header)."""
+    out = []
+    layouts = [(16, (5, 5, 5), (0, 1)), (16, (5, 6, 5), (0,)), (16, (6, 5, 5), (0,)), (16, (5, 5, 6), (0,)),
+               (16, (4, 4, 4), (0, 4)), (32, (8, 8, 8), (0, 4, 8)), (32, (10, 10, 10), (0, 2))]
+    orders = [(0, 1, 2), (0, 2, 1), (1, 0, 2), (1, 2, 0), (2, 0, 1), (2, 1, 0)]
+    for bpp, widths, starts in layouts:
+        levels, colours = field_levels(widths)
+        ref_name = "ref-fields-%d-%d-%d.bmp" % widths
+        ref24(ref_name, colours)
+        for start in starts:
+            for order in orders:
+                masks = [0, 0, 0]
+                bit = start
+                for c in order:  # from the lowest bit up
+                    masks[c] = ((1 << widths[c]) - 1) << bit
+                    bit += widths[c]
+                gap = (((1 << bpp) - 1) ^ (masks[0] | masks[1] | masks[2]))
+                gap_is_run = gap and ((gap + (gap & -gap)) & gap) == 0
+                header = 56 if gap_is_run and start else 40
+                alpha = gap if header == 56 else 0
+                words = [[sum(l[c] << (masks[c] & -masks[c]).bit_length() - 1 for c in range(3)) | alpha
+                          for l in row] for row in levels]
+                name = "fields%d-%s-%s-at%d.bmp" % (bpp, "".join(str(w) for w in widths),
+                                                    "".join("rgb"[c] for c in order[::-1]), start)
+                out.append((name, bmp(W, H, bpp, pixel_rows(words, bpp, False), header=header, compression=3,
+                                      masks=masks + [alpha] if header == 56 else masks), "valid", (ref_name, None)))
+    return out
+
+
+# ---- TGA and PCX ------------------------------------------------------------
+
+def tga(width, height, image_type, bits, data, colour_map=b"", map_bits=0, map_first=0, map_length=0,
+        descriptor=0, image_id=b""):
+    head = struct.pack("<BBBHHBHHHHBB", len(image_id), 1 if map_bits else 0, image_type, map_first, map_length,
+                       map_bits, 0, 0, width, height, bits, descriptor)
+    return head + image_id + colour_map + data
+
+
+def tga_rle(pixels, bytes_per_pixel, cross_rows=True):
+    """Run-length packets over pixel values (bytes each), runs of equal
+    values as run packets, the rest as raw packets."""
+    out = bytearray()
+    i = 0
+    while i < len(pixels):
+        n = 1
+        while i + n < len(pixels) and pixels[i + n] == pixels[i] and n < 128:
+            n += 1
+        if n >= 2:
+            out += bytes((0x80 | (n - 1),)) + pixels[i]
+            i += n
+            continue
+        end = i
+        while end < len(pixels) and end - i < 128 and not (end + 1 < len(pixels) and pixels[end] == pixels[end + 1]):
+            end += 1
+        out += bytes((end - i - 1,)) + b"".join(pixels[i:end])
+        i = end
+    return bytes(out)
+
+
+def tga_cases(colour, ref24):
+    out = []
+
+    def add(name, data, ref):
+        out.append((name, data, "valid", (ref, None)))
+
+    def bgr(c):
+        return bytes((c[2], c[1], c[0]))
+
+    top_rows = [c for row in colour for c in row]
+    bottom_rows = [c for row in colour[::-1] for c in row]
+    add("tga-rgb24.tga", tga(W, H, 2, 24, b"".join(bgr(c) for c in bottom_rows)), "ref-colour.bmp")
+    add("tga-rgb24-topdown.tga", tga(W, H, 2, 24, b"".join(bgr(c) for c in top_rows), descriptor=0x20),
+        "ref-colour.bmp")
+    add("tga-rgb32.tga", tga(W, H, 2, 32, b"".join(bgr(c) + bytes((x % 256,)) for x, c in enumerate(bottom_rows)),
+                             descriptor=8), "ref-colour.bmp")
+    add("tga-rgb24-id.tga", tga(W, H, 2, 24, b"".join(bgr(c) for c in bottom_rows), image_id=b"made by a test" * 3),
+        "ref-colour.bmp")
+    add("tga-rle24.tga", tga(W, H, 10, 24, tga_rle([bgr(c) for c in bottom_rows], 3)), "ref-colour.bmp")
+    pic555 = picture_16(5)
+    level = lambda v: (v * 31 + 127) // 255  # the 5-bit level that expand() made v from
+    words = [struct.pack("<H", level(c[0]) << 10 | level(c[1]) << 5 | level(c[2])) for row in pic555[::-1] for c in row]
+    add("tga-rgb16.tga", tga(W, H, 2, 16, b"".join(words)), "ref-555.bmp")
+    grey = [[(v, v, v) for v in ((x * 19 + y * 31) % 256 for x in range(W))] for y in range(H)]
+    ref24("ref-grey.bmp", grey)
+    greys = [bytes((c[0],)) for row in grey[::-1] for c in row]
+    add("tga-grey.tga", tga(W, H, 3, 8, b"".join(greys)), "ref-grey.bmp")
+    add("tga-rle-grey.tga", tga(W, H, 11, 8, tga_rle(greys, 1)), "ref-grey.bmp")
+    idx = index_picture(256)
+    cmap = b"".join(bgr(c) for c in PALETTE)
+    indices = [bytes((i,)) for row in idx[::-1] for i in row]
+    add("tga-mapped.tga", tga(W, H, 1, 8, b"".join(indices), cmap, 24, 0, 256), "ref-pal256.bmp")
+    add("tga-rle-mapped.tga", tga(W, H, 9, 8, tga_rle(indices, 1), cmap, 24, 0, 256), "ref-pal256.bmp")
+
+    plain = tga(W, H, 2, 24, b"".join(bgr(c) for c in bottom_rows))
+    rle = tga(W, H, 10, 24, tga_rle([bgr(c) for c in bottom_rows], 3))
+    out.append(("tga-cut.tga", plain[:200], "bad", "pixel data shorter than the header says"))
+    out.append(("tga-rle-cut.tga", rle[:-5], "bad", "pixel data shorter than the header says"))
+    out.append(("tga-65535x65535.tga", tga(65535, 65535, 2, 32, bytes(16000)), "bad",
+                "picture larger than 32768 pixels a side"))
+    out.append(("tga-30000x30000.tga", tga(30000, 30000, 10, 32, bytes(16000)), "bad",
+                "picture of 900000000 pixels, more than the limit of %d (raise it with --max-pixels)"
+                % DEFAULT_MAX_PIXELS))
+    out.append(("tga-index-beyond-map.tga", tga(W, H, 1, 8, b"".join(indices), cmap[:3 * 200], 24, 0, 200), "bad",
+                "palette index beyond the palette"))
+    return out
+
+
+def pcx(width, height, planes, rows_data, palette=None):
+    row_bytes = width + width % 2
+    head = struct.pack("<BBBBHHHHHH", 0x0A, 5, 1, 8, 0, 0, width - 1, height - 1, 72, 72)
+    head += b"\0" * 48 + b"\0" + bytes((planes,)) + struct.pack("<HH", row_bytes, 1)
+    head += b"\0" * (128 - len(head))
+    tail = b"\x0c" + b"".join(bytes(c) for c in palette) if palette else b""
+    return head + rows_data + tail
+
+
+def pcx_runs(data):
+    out = bytearray()
+    i = 0
+    while i < len(data):
+        n = 1
+        while i + n < len(data) and data[i + n] == data[i] and n < 63:
+            n += 1
+        if n > 1 or data[i] >= 0xC0:
+            out += bytes((0xC0 | n, data[i]))
+        else:
+            out.append(data[i])
+        i += n
+    return bytes(out)
+
+
+def pcx_cases(colour):
+    out = []
+    row_bytes = W + W % 2
+    planes3 = b"".join(bytes(c[p] for c in row) + b"\0" * (row_bytes - W) for row in colour for p in range(3))
+    planes4 = b"".join(bytes(c[p] if p < 3 else 200 for c in row) + b"\0" * (row_bytes - W)
+                       for row in colour for p in range(4))
+    idx = index_picture(256)
+    indices = b"".join(bytes(row) + b"\0" * (row_bytes - W) for row in idx)
+    out.append(("pcx-rgb24.pcx", pcx(W, H, 3, pcx_runs(planes3)), "valid", ("ref-colour.bmp", None)))
+    # Runs that go on from one plane's row into the next: some writers do.
+    whole = bytearray()
+    for i in range(0, len(planes3), 40):
+        whole += pcx_runs(planes3[i:i + 40])
+    out.append(("pcx-rgb24-long-runs.pcx", pcx(W, H, 3, bytes(whole)), "valid", ("ref-colour.bmp", None)))
+    out.append(("pcx-rgba.pcx", pcx(W, H, 4, pcx_runs(planes4)), "valid", ("ref-colour.bmp", None)))
+    out.append(("pcx-pal8.pcx", pcx(W, H, 1, pcx_runs(indices), PALETTE), "valid", ("ref-pal256.bmp", None)))
+    good = pcx(W, H, 3, pcx_runs(planes3))
+    out.append(("pcx-cut.pcx", good[:-20], "bad", "pixel data shorter than the header says"))
+    out.append(("pcx-no-palette.pcx", pcx(W, H, 1, pcx_runs(indices)), "bad", "PCX palette missing"))
+    huge = bytearray(pcx(W, H, 1, pcx_runs(indices), PALETTE))
+    struct.pack_into("<HH", huge, 8, 65535, 65535)
+    out.append(("pcx-65536x65536.pcx", bytes(huge), "bad", "picture larger than 32768 pixels a side"))
+    mono = bytearray(good)
+    mono[3] = 1
+    out.append(("pcx-1bit.pcx", bytes(mono), "bad",
+                "unsupported PCX layout (only 8-bit paletted and 24-bit pictures are read)"))
+    return out
 
 
 # ---- the cases --------------------------------------------------------------
@@ -249,6 +444,9 @@ def cases():
           "ref-colour.bmp")
     valid("rgb24-gap.bmp", bmp(W, H, 24, data24, gap=b"\xa5" * 10), "ref-colour.bmp")
     valid("rgb24-trailing.bmp", bmp(W, H, 24, data24) + b"\xff" * 33, "ref-colour.bmp")
+    # The reader goes by the content, not by the name.
+    valid("bmp-named-photo.png", bmp(W, H, 24, data24), "ref-colour.bmp")
+    valid("bmp-without-extension", bmp(W, H, 24, data24), "ref-colour.bmp")
     xrgb = (0xff0000, 0xff00, 0xff)
     valid("rgb32.bmp", bmp(W, H, 32, pixel_rows(word_rows(colour, xrgb), 32, False)), "ref-colour.bmp")
     valid("rgb32-topdown.bmp", bmp(W, H, 32, pixel_rows(word_rows(colour, xrgb), 32, True), top_down=True),
@@ -324,8 +522,10 @@ def cases():
         struct.pack_into(fmt, b, offset, *values)
         return bytes(b)
 
-    bad("no-signature.bmp", b"XY" + plain24[2:], "not a BMP file")
-    bad("empty.bmp", b"", "not a BMP file")
+    bad("no-signature.bmp", b"XY" + plain24[2:], NOT_A_PICTURE)
+    bad("empty.bmp", b"", NOT_A_PICTURE)
+    bad("gif.bmp", b"GIF89a" + plain24[6:], "not a picture file this program reads: a GIF picture "
+        "(BMP, PNG, JPEG, WebP, TGA and PCX are read)")
     bad("cut-in-file-header.bmp", plain24[:10], "file too short for its headers")
     bad("cut-in-info-header.bmp", plain24[:30], "file too short for its headers")
     bad("header-size-41.bmp", patch(plain24, 14, "<I", 41), "unknown info header size")
@@ -391,11 +591,6 @@ def cases():
                    palette=PALETTE if bpp == 8 else PALETTE[:16])
 
     row_end = bytes((W, 1, 0, 0))
-    bad("rle8-run-past-row.bmp", rle_file(bytes((W + 1, 1)) + b"\0\1"), "RLE run leaves the picture")
-    bad("rle8-run-past-row-2.bmp", rle_file(bytes((W, 1, 1, 2)) + b"\0\1"), "RLE run leaves the picture")
-    bad("rle8-absolute-past-row.bmp", rle_file(bytes((5, 1, 0, 9)) + bytes(range(9)) + b"\0\0\0\1"),
-        "RLE run leaves the picture")
-    bad("rle8-overrun.bmp", rle_file(bytes((255, 7)) * 2000 + b"\0\1"), "RLE run leaves the picture")
     bad("rle8-rows-past-top.bmp", rle_file(row_end * H + bytes((1, 1)) + b"\0\1"), "RLE run leaves the picture")
     bad("rle8-delta-past-row.bmp", rle_file(bytes((0, 2, W + 1, 0)) + b"\0\1"), "RLE delta leaves the picture")
     bad("rle8-delta-past-top.bmp", rle_file(bytes((0, 2, 0, H)) + b"\0\1"), "RLE delta leaves the picture")
@@ -404,9 +599,44 @@ def cases():
     bad("rle8-cut.bmp", rle8[:-7], "pixel data shorter than the header says")
     bad("rle8-cut-no-size.bmp", patch(rle8, 34, "<I", 0)[:-7], "RLE data ends before its end mark")
     bad("rle8-size-past-end.bmp", patch(rle8, 34, "<I", len(rle8)), "pixel data shorter than the header says")
-    bad("rle4-run-past-row.bmp", rle_file(bytes((W + 1, 0x12)) + b"\0\1", 4), "RLE run leaves the picture")
-    bad("rle4-absolute-past-row.bmp", rle_file(bytes((0, W + 2)) + bytes(8) + b"\0\1", 4),
-        "RLE run leaves the picture")
+
+    # Runs past the end of a row are dropped there, as the usual readers do
+    # (ImageMagick writes a row's padding as pixels); a file whose runs go
+    # past the top row is still refused.
+    def bottom_row(values, n):
+        rows = [[0] * W for _ in range(H)]
+        rows[H - 1] = [values[x % len(values)] for x in range(W)]
+        name = "clip%s" % "-".join(map(str, values))
+        ref24("ref-pal%s.bmp" % name, colours_of(rows, PALETTE[:n]))
+        ref8("ref-idx%s.bmp" % name, rows, n)
+        return "ref-pal%s.bmp" % name, "ref-idx%s.bmp" % name
+
+    valid("rle8-run-past-row.bmp", rle_file(bytes((W + 1, 1)) + b"\0\1"), *bottom_row([1], 256))
+    valid("rle8-run-past-row-2.bmp", rle_file(bytes((W, 1, 1, 2)) + b"\0\1"), *bottom_row([1], 256))
+    valid("rle8-overrun.bmp", rle_file(bytes((255, 7)) * 2000 + b"\0\1"), *bottom_row([7], 256))
+    clipped = [1] * 5 + list(range(8))
+    valid("rle8-absolute-past-row.bmp", rle_file(bytes((5, 1, 0, 9)) + bytes(range(9)) + b"\0" + b"\0\1"),
+          *bottom_row(clipped, 256))
+    valid("rle4-run-past-row.bmp", rle_file(bytes((W + 1, 0x12)) + b"\0\1", 4), *bottom_row([1, 2], 16))
+    valid("rle4-absolute-past-row.bmp", rle_file(bytes((0, W + 2)) + bytes(8) + b"\0\1", 4),
+          *bottom_row([0], 16))
+    valid("rle8-padding-as-pixels.bmp", rle_file(rle_padded(idx8)), "ref-pal256.bmp", "ref-idx256.bmp")
+    # No-op deltas and end-of-lines beyond the last row: the end mark is
+    # what ends a stream, however long it is.
+    stream = rle(idx8, 8)
+    valid("rle8-no-ops.bmp", rle_file(bytes((0, 2, 0, 0)) * 300 + stream[:-2] + b"\0\0" * 20 + b"\0\1"),
+          "ref-pal256.bmp", "ref-idx256.bmp")
+
+    # Hostile sizes: a few bytes that claim a huge picture.
+    bomb = bytes((0, 1))
+    bad("rle4-32768x32768.bmp", bmp(32768, 32768, 4, bomb, compression=2, palette=PALETTE[:16]),
+        too_many_pixels(32768 * 32768))
+    bad("rle8-16384x16384.bmp", bmp(16384, 16384, 8, bomb, compression=1, palette=PALETTE),
+        too_many_pixels(16384 * 16384))
+
+    out += field_cases(ref24)
+    out += tga_cases(colour, ref24)
+    out += pcx_cases(colour)
     return out
 
 

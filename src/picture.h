@@ -15,15 +15,21 @@ struct Picture {
 };
 
 // The largest side of a picture (a carrier may be twice as high), and the
-// most pixels a picture may have (0: no limit but the side).
+// most pixels a picture may have (0: no limit but the side), with what sets
+// that limit, for the reason given when a picture breaks it.
 struct PictureLimits {
     static const int max_side = 32768;
     uint64_t max_pixels = 0;
+    const char *set_by = "";
 };
 
 // "" when a picture of w x h pixels keeps the limits; otherwise the reason,
 // naming the limit it breaks ("picture larger than 32768 pixels a side",
-// "picture of N pixels, more than the limit of M").
+// "picture of N pixels, more than the limit of M (SET_BY)").
 std::string check_picture_size(uint64_t w, uint64_t h, const PictureLimits &limits);
+
+// The same for a carrier of w x h bytes: up to 32768 wide and 65536 high,
+// and the picture it holds (w x h / 2) within the pixel limit.
+std::string check_carrier_size(uint64_t w, uint64_t h, const PictureLimits &limits);
 
 #endif

@@ -1,9 +1,9 @@
 #!/bin/bash
-# gfx16conv on every generated BMP case (scripts/make-bmp-cases.py): a valid
+# gfx16conv on every generated reader case (scripts/make-reader-cases.py): a valid
 # file encodes; a damaged one ends with status 1, one line on stderr that
 # names the file and gives the reader's reason, and no output file, whether
 # or not one was there before.
-#   bmp_cases_cli.sh GFX16CONV CASES_DIR
+#   reader_cases_cli.sh GFX16CONV CASES_DIR
 set -u
 conv=$1
 cases=$2

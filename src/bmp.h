@@ -1,0 +1,71 @@
+// BMP files: every valid layout read, with a plain refusal and its reason
+// for every damaged or hostile one; carriers and pictures written.
+//
+// A file is checked before anything is allocated for its picture: the
+// headers and sizes first (bmp_read_header), then, for the layouts that need
+// decoding, every palette index and every run and delta of an RLE stream.
+// Rows that need no decoding (8-bit indices, 24-bit and 32-bit colours) can
+// be read as they lie in the file, a slice at a time.
+//
+// What loads: info headers of 12 (OS/2), 40, 52, 56, 108 and 124 bytes;
+// bottom-up and top-down rows; 1, 4 and 8 bits with a palette (short
+// palettes too); RLE8 and RLE4 (pixels a stream skips take index 0, runs
+// past the end of a row are dropped, as the usual readers do); 16 and 32 bits
+// plain or with bit fields in any placement (channels narrower or wider than
+// 8 bits scaled to 0..255 as level * 255 / max, rounded down); 24 bits.
+#ifndef GFX16_BMP_H
+#define GFX16_BMP_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "gfx16/codec.h"
+#include "picture.h"
+
+// Enough of the start of a file for its headers, bit fields and palette.
+const size_t bmp_head_size = 14 + 124 + 12 + 256 * 4;
+
+struct BmpInfo {
+    int width, height;       // the height is positive even when top-down
+    bool top_down;
+    int bpp;                 // 1, 4, 8, 16, 24 or 32
+    int compression;         // 0 none, 1 RLE8, 2 RLE4, 3 bit fields
+    uint32_t masks[3];       // red, green, blue (bit fields, and the plain 16/32-bit ones)
+    int colours;             // palette entries (0 for true colour)
+    uint8_t palette[256][3]; // red, green, blue; black beyond `colours`
+    uint64_t offset;         // of the pixel data
+    uint64_t stride;         // bytes a row, uncompressed
+    uint64_t end;            // the bytes of the file that matter
+};
+
+// Checks the headers in `head` (the first n bytes of a file of file_size
+// bytes: all of it, or at least bmp_head_size) and fills `info`. A picture
+// may be at most 32768 pixels wide and max_height high. With
+// `paletted_only`, a true-colour file is refused as soon as its depth is
+// read ("not a paletted picture"). "" or the reason.
+std::string bmp_read_header(const uint8_t *head, size_t n, uint64_t file_size, int max_height, bool paletted_only,
+                            BmpInfo *info);
+
+// Whether the rows can be used as they lie in the file: 8-bit indices
+// without compression, or 24- or 32-bit colours in whole bytes, whose
+// layout bmp_row_layout gives (blue, green, red, and a spare byte).
+bool bmp_rows_as_stored(const BmpInfo &info);
+gfx16_layout bmp_row_layout(const BmpInfo &info);
+
+// The palette indices (w x h bytes, top row first) of a paletted file
+// whose first info.end bytes are in `file`. "" or the reason.
+std::string bmp_decode_indices(const uint8_t *file, const BmpInfo &info, std::vector<uint8_t> *indices);
+
+// The colours of any file, likewise.
+std::string bmp_decode_colours(const uint8_t *file, const BmpInfo &info, Picture *out);
+
+// Writing: the headers of an 8-bit carrier (w x h indices, with the
+// carriers' palette) or of a 24-bit picture, bottom-up, as Allegro's
+// save_bmp writes them; rows then follow bottom row first, each padded to
+// bmp_stride bytes.
+std::vector<uint8_t> bmp_header(int w, int h, int bpp);
+uint64_t bmp_stride(int w, int bpp);
+
+#endif

@@ -1,0 +1,161 @@
+#include "input.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+Input::~Input()
+{
+    if (fd > 2)
+        close(fd);
+}
+
+void input_from_memory(Input *in, const uint8_t *data, size_t size)
+{
+    in->bytes.assign(data, data + size);
+    in->whole = true;
+}
+
+std::string open_input(const char *name, Input *in)
+{
+    in->name = name;
+    if (!strcmp(name, "-")) {
+        in->fd = STDIN_FILENO;
+    } else {
+        // O_NONBLOCK keeps a FIFO without a writer from hanging the open;
+        // it is cleared again at once.
+        in->fd = open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (in->fd < 0)
+            return std::string("cannot open the file: ") + strerror(errno);
+        fcntl(in->fd, F_SETFL, fcntl(in->fd, F_GETFL) & ~O_NONBLOCK);
+    }
+    struct stat st;
+    if (fstat(in->fd, &st) != 0)
+        return std::string("cannot read the file: ") + strerror(errno);
+    if (S_ISDIR(st.st_mode))
+        return std::string("cannot read the file: ") + strerror(EISDIR);
+    in->regular = S_ISREG(st.st_mode);
+    in->size = in->regular ? (uint64_t)st.st_size : 0;
+    in->dev = st.st_dev;
+    in->ino = st.st_ino;
+    return "";
+}
+
+static std::string read_error(int error)
+{
+    return std::string("cannot read the file: ") + strerror(error);
+}
+
+// Reads until `count` bytes are there or the input ends; the count read.
+static ssize_t read_fully(int fd, uint8_t *to, size_t count, int *error)
+{
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = read(fd, to + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *error = errno;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        done += (size_t)n;
+    }
+    return (ssize_t)done;
+}
+
+std::string read_head(Input &in, size_t count, std::vector<uint8_t> *head)
+{
+    if (in.regular) {
+        size_t n = (size_t)std::min<uint64_t>(count, in.size);
+        head->resize(n);
+        return read_at(in, 0, n, head->data());
+    }
+    if (in.bytes.size() < count && !in.whole) {
+        size_t had = in.bytes.size();
+        in.bytes.resize(count);
+        int error = 0;
+        ssize_t n = read_fully(in.fd, in.bytes.data() + had, count - had, &error);
+        if (n < 0) {
+            in.bytes.resize(had);
+            return read_error(error);
+        }
+        in.bytes.resize(had + (size_t)n);
+        if (had + (size_t)n < count)
+            in.whole = true;
+    }
+    head->assign(in.bytes.begin(), in.bytes.begin() + std::min(count, in.bytes.size()));
+    return "";
+}
+
+std::string read_at(Input &in, uint64_t offset, size_t count, uint8_t *to)
+{
+    if (!in.regular || in.whole) {
+        if (offset > in.bytes.size() || count > in.bytes.size() - offset)
+            return "cannot read the file: it ends early";
+        memcpy(to, in.bytes.data() + offset, count);
+        return "";
+    }
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = pread(in.fd, to + done, count - done, (off_t)(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return read_error(errno);
+        if (n == 0)
+            return "cannot read the file: it changed while it was read";
+        done += (size_t)n;
+    }
+    return "";
+}
+
+std::string read_whole(Input &in, uint64_t most)
+{
+    if (in.whole)
+        return "";
+    if (in.regular) {
+        if (in.size > most || in.size > SIZE_MAX)
+            goto too_long;
+        in.bytes.resize((size_t)in.size);
+        std::string why = read_at(in, 0, (size_t)in.size, in.bytes.data());
+        if (!why.empty())
+            return why;
+        in.whole = true;
+        return "";
+    }
+    for (;;) {
+        // Grows by half again each time, so a long input costs few copies.
+        size_t had = in.bytes.size(), more = std::max<size_t>(had / 2, 1 << 16);
+        if (had + more > most + 1)
+            more = (size_t)(most + 1 - had);
+        in.bytes.resize(had + more);
+        int error = 0;
+        ssize_t n = read_fully(in.fd, in.bytes.data() + had, more, &error);
+        if (n < 0) {
+            in.bytes.resize(had);
+            return read_error(error);
+        }
+        in.bytes.resize(had + (size_t)n);
+        if (in.bytes.size() > most)
+            goto too_long;
+        if ((size_t)n < more)
+            break;
+    }
+    in.whole = true;
+    return "";
+too_long:
+    in.bytes.clear();
+    in.bytes.shrink_to_fit();
+    char text[96];
+    snprintf(text, sizeof text, "input longer than %" PRIu64 " bytes, more than a picture of the size limit needs",
+             most);
+    return text;
+}
+
+uint64_t input_size(const Input &in) { return in.regular ? in.size : in.bytes.size(); }

@@ -1,0 +1,367 @@
+#include "load.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "bmp.h"
+#include "formats.h"
+#include "tgapcx.h"
+
+const char not_a_carrier[] = "not a carrier: it must be an 8-bit picture of 2 rows or more";
+
+bool breaks_carrier_rule(const std::string &why) { return why.compare(0, 13, "not a carrier") == 0; }
+
+namespace {
+
+// ---- Formats by content -------------------------------------------------
+
+struct Signature {
+    const char *format;
+    size_t at;
+    const char *bytes;
+    size_t size;
+};
+
+const Signature signatures[] = {
+    {"BMP", 0, "BM", 2},
+    {"PNG", 0, "\x89PNG\r\n\x1a\n", 8},
+    {"JPEG", 0, "\xff\xd8\xff", 3},
+    {"WebP", 8, "WEBP", 4},
+    // Known, and not read.
+    {"GIF", 0, "GIF8", 4},
+    {"TIFF", 0, "II*\0", 4},
+    {"TIFF", 0, "MM\0*", 4},
+    {"ILBM", 8, "ILBM", 4},
+    {"ILBM", 8, "PBM ", 4},
+    {"QOI", 0, "qoif", 4},
+    {"PSD", 0, "8BPS", 4},
+    {"HEIF or AVIF", 4, "ftyp", 4},
+    {"JPEG XL", 0, "\xff\x0a", 2},
+    {"JPEG 2000", 4, "jP  ", 4},
+};
+
+// What a whole file of one format reads into, by content.
+typedef std::string (*WholeReader)(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out);
+
+WholeReader whole_reader(const char *format)
+{
+    if (!strcmp(format, "PNG"))
+        return read_png;
+    if (!strcmp(format, "JPEG"))
+        return read_jpeg;
+    if (!strcmp(format, "WebP"))
+        return read_webp;
+    if (!strcmp(format, "TGA"))
+        return read_tga;
+    if (!strcmp(format, "PCX"))
+        return read_pcx;
+    return nullptr;
+}
+
+std::string not_read(const char *format)
+{
+    if (!*format)
+        return "not a picture file this program reads: it is none of BMP, PNG, JPEG, WebP, TGA and PCX";
+    return std::string("not a picture file this program reads: a ") + format +
+           " picture (BMP, PNG, JPEG, WebP, TGA and PCX are read)";
+}
+
+// The most bytes an input that is read whole may have: twice what a picture
+// of the most pixels allowed takes at 8 bytes a pixel, and some room.
+uint64_t most_bytes(const PictureLimits &limits)
+{
+    uint64_t pixels = limits.max_pixels ? limits.max_pixels : (uint64_t)PictureLimits::max_side * PictureLimits::max_side;
+    return 16 * pixels + (64 << 20);
+}
+
+// ---- Pictures -----------------------------------------------------------
+
+class MemoryPicture : public PictureSource {
+public:
+    Picture picture;
+    std::string rows(int first, int, PixelRows *out) override
+    {
+        out->first = picture.rgb.data() + (size_t)first * w * 3;
+        out->stride = (ptrdiff_t)w * 3;
+        out->layout = gfx16_rgb;
+        return "";
+    }
+};
+
+// Rows as they lie in a file, a slice at a time: a picture of BMP rows, or
+// a carrier's, whose picture row y is the file's rows 2y and 2y + 1.
+class FileRows {
+public:
+    FileRows(Input &in, const BmpInfo &info, int rows_per_item) : in(in), info(info), per(rows_per_item) {}
+
+    // Reads items [first, first + count) and gives the first row of the
+    // first item and the step from an item's row to the next item's.
+    std::string read(int first, int count, const uint8_t **row, ptrdiff_t *step)
+    {
+        const uint64_t stride = info.stride, rows = (uint64_t)count * per;
+        // The file row of the item's first row; rows of a bottom-up file go
+        // upward, so a block of items starts at its last item's last row.
+        uint64_t file_row = info.top_down ? (uint64_t)first * per : info.height - (uint64_t)(first + count) * per;
+        buffer.resize((size_t)(rows * stride));
+        std::string why = read_at(in, info.offset + file_row * stride, buffer.size(), buffer.data());
+        if (!why.empty())
+            return why;
+        if (info.top_down) {
+            *row = buffer.data();
+            *step = (ptrdiff_t)(per * stride);
+        } else {
+            *row = buffer.data() + (rows - 1) * stride;
+            *step = -(ptrdiff_t)(per * stride);
+        }
+        return "";
+    }
+
+private:
+    Input &in;
+    BmpInfo info;
+    int per;
+    std::vector<uint8_t> buffer;
+};
+
+class BmpPicture : public PictureSource {
+public:
+    BmpPicture(Input &in, const BmpInfo &info) : file(in, info, 1), layout(bmp_row_layout(info)) {}
+    std::string rows(int first, int count, PixelRows *out) override
+    {
+        out->layout = layout;
+        return file.read(first, count, &out->first, &out->stride);
+    }
+
+private:
+    FileRows file;
+    gfx16_layout layout;
+};
+
+// The headers of a BMP, checked; `file` receives the first bytes read.
+std::string bmp_headers(Input &in, int max_height, bool carrier, BmpInfo *info, std::vector<uint8_t> *head)
+{
+    std::string why = read_head(in, bmp_head_size, head);
+    if (!why.empty())
+        return why;
+    // An input that is not a regular file is read whole first, so that its
+    // size is known.
+    why = bmp_read_header(head->data(), head->size(), input_size(in), max_height, carrier, info);
+    return why == "not a paletted picture" ? not_a_carrier : why;
+}
+
+std::string whole_bmp(Input &in, const BmpInfo &info, std::vector<uint8_t> *file)
+{
+    file->resize((size_t)info.end);
+    return read_at(in, 0, file->size(), file->data());
+}
+
+std::string open_bmp_picture(Input &in, const PictureLimits &limits, std::unique_ptr<PictureSource> *out)
+{
+    BmpInfo info;
+    std::vector<uint8_t> bytes;
+    std::string why = bmp_headers(in, PictureLimits::max_side, false, &info, &bytes);
+    if (why.empty())
+        why = check_picture_size((uint64_t)info.width, (uint64_t)info.height, limits);
+    if (!why.empty())
+        return why;
+    if (info.bpp > 8 && bmp_rows_as_stored(info)) {
+        auto source = std::make_unique<BmpPicture>(in, info);
+        source->bottom_up = !info.top_down;
+        *out = std::move(source);
+    } else {
+        auto source = std::make_unique<MemoryPicture>();
+        why = whole_bmp(in, info, &bytes);
+        if (why.empty())
+            why = bmp_decode_colours(bytes.data(), info, &source->picture);
+        if (!why.empty())
+            return why;
+        *out = std::move(source);
+    }
+    (*out)->w = info.width;
+    (*out)->h = info.height;
+    (*out)->format = "BMP";
+    return "";
+}
+
+// ---- Carriers -----------------------------------------------------------
+
+class MemoryCarrier : public CarrierSource {
+public:
+    std::vector<uint8_t> indices;  // w x 2h or more
+    std::string rows(int first, int, CodeRows *out) override
+    {
+        out->low = indices.data() + (size_t)2 * first * w;
+        out->high = out->low + w;
+        out->stride = (ptrdiff_t)2 * w;
+        return "";
+    }
+};
+
+class BmpCarrier : public CarrierSource {
+public:
+    BmpCarrier(Input &in, const BmpInfo &info) : file(in, info, 2), stride((ptrdiff_t)info.stride), top_down(info.top_down)
+    {
+    }
+    std::string rows(int first, int count, CodeRows *out) override
+    {
+        const uint8_t *row = nullptr;
+        std::string why = file.read(first, count, &row, &out->stride);
+        if (!why.empty())
+            return why;
+        // Rows 2y and 2y + 1: the next row down in a top-down file, the
+        // row before it in a bottom-up one.
+        out->low = row;
+        out->high = top_down ? row + stride : row - stride;
+        return "";
+    }
+
+private:
+    FileRows file;
+    ptrdiff_t stride;
+    bool top_down;
+};
+
+std::string open_bmp_carrier(Input &in, const PictureLimits &limits, std::unique_ptr<CarrierSource> *out)
+{
+    BmpInfo info;
+    std::vector<uint8_t> bytes;
+    std::string why = bmp_headers(in, 2 * PictureLimits::max_side, true, &info, &bytes);
+    if (!why.empty())
+        return why;
+    if (info.height < 2)
+        return not_a_carrier;
+    why = check_carrier_size((uint64_t)info.width, (uint64_t)info.height, limits);
+    if (!why.empty())
+        return why;
+    if (bmp_rows_as_stored(info)) {
+        auto source = std::make_unique<BmpCarrier>(in, info);
+        source->bottom_up = !info.top_down;
+        *out = std::move(source);
+    } else {
+        auto source = std::make_unique<MemoryCarrier>();
+        why = whole_bmp(in, info, &bytes);
+        if (why.empty())
+            why = bmp_decode_indices(bytes.data(), info, &source->indices);
+        if (!why.empty())
+            return why;
+        *out = std::move(source);
+    }
+    (*out)->w = info.width;
+    (*out)->h = info.height / 2;
+    (*out)->format = "BMP";
+    return "";
+}
+
+// Reads the whole of an input that is not a regular file (its size is
+// needed), or any input when `always`.
+std::string read_all_if_needed(Input &in, const PictureLimits &limits, bool always)
+{
+    if (in.regular && !always)
+        return "";
+    return read_whole(in, most_bytes(limits));
+}
+
+} // namespace
+
+const char *picture_format(const uint8_t *head, size_t n)
+{
+    for (const Signature &s : signatures)
+        if (n >= s.at + s.size && !memcmp(head + s.at, s.bytes, s.size)) {
+            // "RIFF" before "WEBP"; anything else with those bytes at 8 is not one.
+            if (!strcmp(s.format, "WebP") && memcmp(head, "RIFF", 4))
+                continue;
+            if (!strcmp(s.format, "ILBM") && memcmp(head, "FORM", 4))
+                continue;
+            return s.format;
+        }
+    if (looks_like_pcx(head, n))
+        return "PCX";
+    if (looks_like_tga(head, n))
+        return "TGA";
+    return "";
+}
+
+std::string open_picture(Input &in, const PictureLimits &limits, std::unique_ptr<PictureSource> *out)
+{
+    try {
+        std::vector<uint8_t> head;
+        std::string why = read_head(in, 128, &head);
+        if (!why.empty())
+            return why;
+        const char *format = picture_format(head.data(), head.size());
+        if (!strcmp(format, "BMP")) {
+            why = read_all_if_needed(in, limits, false);
+            return why.empty() ? open_bmp_picture(in, limits, out) : why;
+        }
+        WholeReader reader = whole_reader(format);
+        if (!reader)
+            return not_read(format);
+        why = read_all_if_needed(in, limits, true);
+        if (!why.empty())
+            return why;
+        auto source = std::make_unique<MemoryPicture>();
+        why = reader(in.bytes.data(), in.bytes.size(), limits, &source->picture);
+        std::vector<uint8_t>().swap(in.bytes);
+        if (!why.empty())
+            return why;
+        source->w = source->picture.w;
+        source->h = source->picture.h;
+        source->format = format;
+        *out = std::move(source);
+        return "";
+    } catch (const std::bad_alloc &) {
+        return "not enough memory";
+    }
+}
+
+std::string open_carrier(Input &in, const PictureLimits &limits, std::unique_ptr<CarrierSource> *out)
+{
+    try {
+        std::vector<uint8_t> head;
+        std::string why = read_head(in, 128, &head);
+        if (!why.empty())
+            return why;
+        const char *format = picture_format(head.data(), head.size());
+        if (!strcmp(format, "BMP")) {
+            why = read_all_if_needed(in, limits, false);
+            return why.empty() ? open_bmp_carrier(in, limits, out) : why;
+        }
+        if (strcmp(format, "PNG"))
+            return *format && whole_reader(format) ? not_a_carrier : not_read(format);
+        why = read_all_if_needed(in, limits, true);
+        if (!why.empty())
+            return why;
+        auto source = std::make_unique<MemoryCarrier>();
+        int w = 0, h = 0;
+        why = read_png_carrier(in.bytes.data(), in.bytes.size(), limits, &w, &h, &source->indices);
+        std::vector<uint8_t>().swap(in.bytes);
+        if (!why.empty())
+            return why;
+        if (h < 2)
+            return not_a_carrier;
+        source->w = w;
+        source->h = h / 2;
+        source->format = "PNG";
+        *out = std::move(source);
+        return "";
+    } catch (const std::bad_alloc &) {
+        return "not enough memory";
+    }
+}
+
+void copy_rows(const PixelRows &from, int w, int count, uint8_t *to, ptrdiff_t to_stride, const gfx16_layout &layout)
+{
+    const gfx16_layout &f = from.layout;
+    for (int y = 0; y < count; y++) {
+        const uint8_t *in = from.first + y * from.stride;
+        uint8_t *out = to + y * to_stride;
+        for (int x = 0; x < w; x++, in += f.bytes_per_pixel, out += layout.bytes_per_pixel) {
+            if (layout.bytes_per_pixel == 4)
+                out[6 - layout.red - layout.green - layout.blue] = 0;
+            out[layout.red] = in[f.red];
+            out[layout.green] = in[f.green];
+            out[layout.blue] = in[f.blue];
+        }
+    }
+}

@@ -1,0 +1,84 @@
+// Loading what both programs load: a source picture, and a carrier with
+// the carrier rule applied. The reader is chosen by the file's content, not
+// its name:
+//
+//   format  starts with                   read by
+//   BMP     "BM"                          bmp.h (plain rows a slice at a time)
+//   PNG     89 "PNG" 0D 0A 1A 0A          libpng
+//   JPEG    FF D8 FF                      libjpeg-turbo
+//   WebP    "RIFF" size "WEBP"            libwebp
+//   PCX     0A, version, 01               tgapcx.h
+//   TGA     (no signature; a header that fits)  tgapcx.h
+//
+// A carrier is a paletted BMP (1, 4 or 8 bits; the indices are the bytes)
+// or an 8-bit paletted or grey PNG, at least 2 rows high; an odd last row
+// is ignored. Anything else is refused from its header, before its pixels
+// are read.
+#ifndef GFX16_LOAD_H
+#define GFX16_LOAD_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "gfx16/codec.h"
+#include "input.h"
+#include "picture.h"
+
+// A block of picture rows as they lie in memory: the first row, the step
+// to the next (negative for rows that go upward) and the pixels' layout.
+struct PixelRows {
+    const uint8_t *first;
+    ptrdiff_t stride;
+    gfx16_layout layout;
+};
+
+// A picture being read, whose rows can be had in any order.
+class PictureSource {
+public:
+    virtual ~PictureSource() = default;
+    int w = 0, h = 0;
+    const char *format = "";
+    std::string name;        // for messages
+    bool bottom_up = false;  // its rows are cheapest from the last row up
+    // Rows [first, first + count), row 0 at the top; valid until the next
+    // call. "" or the reason.
+    virtual std::string rows(int first, int count, PixelRows *out) = 0;
+};
+
+// The low and high bytes of a block of picture rows' codes.
+struct CodeRows {
+    const uint8_t *low, *high;
+    ptrdiff_t stride;
+};
+
+// A carrier being read: w x h codes (the carrier is at least 2h rows high).
+class CarrierSource {
+public:
+    virtual ~CarrierSource() = default;
+    int w = 0, h = 0;
+    const char *format = "";
+    std::string name;
+    bool bottom_up = false;
+    virtual std::string rows(int first, int count, CodeRows *out) = 0;
+};
+
+// "" or the reason ("not a picture file this program reads: ...", a
+// reader's reason, or the size limit broken).
+std::string open_picture(Input &in, const PictureLimits &limits, std::unique_ptr<PictureSource> *out);
+std::string open_carrier(Input &in, const PictureLimits &limits, std::unique_ptr<CarrierSource> *out);
+
+// The refusal of a file that holds no codes, and whether a reason is one
+// (the carrier rule broken, rather than a file that could not be read).
+extern const char not_a_carrier[];
+bool breaks_carrier_rule(const std::string &why);
+
+// What the file is, by its first bytes: "BMP", "PNG", ..., a known format
+// this program does not read ("GIF", "TIFF", ...), or "" for unknown.
+const char *picture_format(const uint8_t *head, size_t n);
+
+// Copies `count` rows of `w` pixels from one layout to another.
+void copy_rows(const PixelRows &from, int w, int count, uint8_t *to, ptrdiff_t to_stride, const gfx16_layout &layout);
+
+#endif

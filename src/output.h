@@ -1,0 +1,96 @@
+// Writing an output file without ever losing, clobbering or exposing one.
+//
+// A regular file (new, or one that is there) is written under a temporary
+// name in its own folder, through the descriptor that created it, and
+// renamed over the name only when complete: a failure, a signal or a crash
+// never leaves a damaged file under the name, and an older file stays as it
+// was. The new file keeps the old one's permission bits (and owner, where
+// allowed); a new one gets those of any new file. A symbolic link stays a
+// link: the file it points to is replaced, in that file's folder. A FIFO, a
+// character device or a socket (a pipe, /dev/null, a terminal) and "-"
+// (standard output) are written straight through, never replaced.
+#ifndef GFX16_OUTPUT_H
+#define GFX16_OUTPUT_H
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+    ~OutputFile();  // removes a temporary file that was not committed
+
+    // Looks at `name` before anything is read or written, and says why it
+    // cannot be an output: a folder, a name ending in "/", a link to
+    // nothing, or a file without write permission for the caller (unless
+    // `force`; write_protected() then tells). "" when it can.
+    std::string prepare(const char *name, bool force);
+    bool write_protected() const { return refused_as_protected; }
+
+    // The file that is there (after links), for telling whether two names
+    // are the same file. False when nothing is there yet.
+    bool exists() const { return has_target; }
+    dev_t dev() const { return target_dev; }
+    ino_t ino() const { return target_ino; }
+    const std::string &name() const { return given; }
+    // Where the file goes, as an absolute name with the folder's links
+    // resolved: two names for one new file give the same.
+    std::string where() const;
+
+    // Creates the temporary file, or opens the stream or device. "" or the
+    // system's reason.
+    std::string open();
+    int fd() const { return descriptor; }
+    // Whether any part may be written at any time (pwrite): a temporary
+    // file, not a stream.
+    bool seekable() const { return temporary; }
+
+    std::string write(const void *data, size_t size);
+    std::string write_at(uint64_t offset, const void *data, size_t size);
+
+    // A stdio stream on the descriptor, for writers that want one; closed
+    // (and its errors reported) by finish.
+    FILE *stream();
+
+    // Flushes, checks that a temporary holds what was written and gives it
+    // its permissions; call it on every output before commit. "" or the
+    // reason.
+    std::string finish();
+
+    // Renames the temporary over the name.
+    std::string commit();
+
+    // Removes the temporary, if any.
+    void discard();
+
+private:
+    std::string given;       // the name as given
+    std::string path;        // where the file goes (links followed)
+    std::string temp_path;
+    int descriptor = -1;
+    bool straight = false;   // written straight through (stream, device, "-")
+    bool temporary = false;
+    bool has_target = false;
+    bool refused_as_protected = false;
+    dev_t target_dev = 0;
+    ino_t target_ino = 0;
+    mode_t target_mode = 0;
+    uid_t target_uid = 0;
+    gid_t target_gid = 0;
+    FILE *file = nullptr;
+    uint64_t position = 0, written_end = 0;
+    int slot = -1;           // in the table of temporaries to remove on a signal
+};
+
+// Removes every temporary file still open on SIGINT, SIGTERM and SIGHUP,
+// then dies of the signal; ignores SIGXFSZ, so that a write over a file-size
+// limit fails with EFBIG and is reported like any other failed write. Call
+// once at start.
+void handle_output_signals(void);
+
+#endif

@@ -1,0 +1,221 @@
+#include "save.h"
+
+#include <strings.h>
+
+#include <new>
+#include <vector>
+
+#include "bmp.h"
+#include "formats.h"
+#include "picture.h"
+#include "tgapcx.h"
+
+bool picture_format_for(const std::string &name, FileFormat *format)
+{
+    if (name == "-") {
+        *format = FileFormat::bmp;
+        return true;
+    }
+    size_t dot = name.find_last_of("./");
+    const char *ext = dot == std::string::npos || name[dot] == '/' ? "" : name.c_str() + dot;
+    static const struct {
+        const char *ext;
+        FileFormat format;
+    } known[] = {{".bmp", FileFormat::bmp}, {".png", FileFormat::png}, {".tga", FileFormat::tga}, {".pcx", FileFormat::pcx}};
+    for (const auto &k : known)
+        if (!strcasecmp(ext, k.ext)) {
+            *format = k.format;
+            return true;
+        }
+    return false;
+}
+
+FileFormat carrier_format_for(const std::string &name)
+{
+    FileFormat f;
+    return picture_format_for(name, &f) && f == FileFormat::png ? FileFormat::png : FileFormat::bmp;
+}
+
+namespace {
+
+// BMP rows straight into the file: a picture's (one file row an item) or a
+// carrier's (two). The header goes first; blocks then go to their place,
+// or one after another from the bottom of a bottom-up file for a stream.
+class BmpRowsOut {
+public:
+    BmpRowsOut(OutputFile &out, int w, int items, int bpp, int per) : out(out), items(items), per(per)
+    {
+        stride = bmp_stride(w, bpp);
+        header = bmp_header(w, items * per, bpp);
+        next = header.size();
+    }
+
+    std::string start() { return out.seekable() ? out.write_at(0, header.data(), header.size()) : out.write(header.data(), header.size()); }
+
+    // The block for items [first, first + count): its first item's first
+    // row and the step to the next item's.
+    uint8_t *room(int first, int count, ptrdiff_t *step)
+    {
+        at = header.size() + (uint64_t)(items - first - count) * per * stride;
+        // Zeroed once, so that the padding the codec never writes is 0.
+        if (block.size() < (size_t)((uint64_t)count * per * stride))
+            block.assign((size_t)((uint64_t)count * per * stride), 0);
+        size = (size_t)((uint64_t)count * per * stride);
+        *step = -(ptrdiff_t)(per * stride);
+        return block.data() + size - stride;
+    }
+
+    std::string put()
+    {
+        if (out.seekable())
+            return out.write_at(at, block.data(), size);
+        if (at != next)
+            return "rows out of order for a stream";
+        next += size;
+        return out.write(block.data(), size);
+    }
+
+    uint64_t row_stride() const { return stride; }
+
+private:
+    OutputFile &out;
+    int items, per;
+    uint64_t stride, at = 0, next = 0;
+    size_t size = 0;
+    std::vector<uint8_t> header, block;
+};
+
+class BmpPictureSink : public PictureSink {
+public:
+    BmpPictureSink(OutputFile &out, int w, int h) : out(out), rows(out, w, h, 24, 1) { sequential = !out.seekable(); }
+    std::string start() { return rows.start(); }
+    std::string room(int first, int count, PixelSpace *space) override
+    {
+        space->first = rows.room(first, count, &space->stride);
+        space->layout = gfx16_bgr;
+        return "";
+    }
+    std::string put() override { return rows.put(); }
+    std::string finish() override { return out.finish(); }
+
+private:
+    OutputFile &out;
+    BmpRowsOut rows;
+};
+
+class BmpCarrierSink : public CarrierSink {
+public:
+    BmpCarrierSink(OutputFile &out, int w, int h) : out(out), rows(out, w, h, 8, 2) { sequential = !out.seekable(); }
+    std::string start() { return rows.start(); }
+    std::string room(int first, int count, CodeSpace *space) override
+    {
+        // Row 2y of the carrier lies below row 2y + 1 in a bottom-up file.
+        space->low = rows.room(first, count, &space->stride);
+        space->high = space->low - rows.row_stride();
+        return "";
+    }
+    std::string put() override { return rows.put(); }
+    std::string finish() override { return out.finish(); }
+
+private:
+    OutputFile &out;
+    BmpRowsOut rows;
+};
+
+// A picture held whole and written at the end.
+class HeldPictureSink : public PictureSink {
+public:
+    HeldPictureSink(OutputFile &out, FileFormat format, int w, int h) : out(out), format(format)
+    {
+        picture.w = w;
+        picture.h = h;
+        picture.rgb.resize((size_t)w * h * 3);
+    }
+    std::string room(int first, int, PixelSpace *space) override
+    {
+        space->first = picture.rgb.data() + (size_t)first * picture.w * 3;
+        space->stride = (ptrdiff_t)picture.w * 3;
+        space->layout = gfx16_rgb;
+        return "";
+    }
+    std::string put() override { return ""; }
+    std::string finish() override
+    {
+        FILE *f = out.stream();
+        if (!f)
+            return "cannot write the file";
+        std::string why = format == FileFormat::png ? write_png_picture(f, picture)
+                          : format == FileFormat::tga ? write_tga(f, picture)
+                                                      : write_pcx(f, picture);
+        return why.empty() ? out.finish() : why;
+    }
+
+private:
+    OutputFile &out;
+    FileFormat format;
+    Picture picture;
+};
+
+class PngCarrierSink : public CarrierSink {
+public:
+    PngCarrierSink(OutputFile &out, int w, int h) : out(out), w(w), h(h), indices((size_t)w * 2 * h) {}
+    std::string room(int first, int, CodeSpace *space) override
+    {
+        space->low = indices.data() + (size_t)2 * first * w;
+        space->high = space->low + w;
+        space->stride = (ptrdiff_t)2 * w;
+        return "";
+    }
+    std::string put() override { return ""; }
+    std::string finish() override
+    {
+        FILE *f = out.stream();
+        if (!f)
+            return "cannot write the file";
+        std::string why = write_png_carrier(f, w, 2 * h, indices.data());
+        return why.empty() ? out.finish() : why;
+    }
+
+private:
+    OutputFile &out;
+    int w, h;
+    std::vector<uint8_t> indices;
+};
+
+} // namespace
+
+std::string picture_sink(FileFormat format, OutputFile &out, int w, int h, std::unique_ptr<PictureSink> *sink)
+{
+    try {
+        if (format == FileFormat::bmp) {
+            auto bmp = std::make_unique<BmpPictureSink>(out, w, h);
+            std::string why = bmp->start();
+            if (!why.empty())
+                return why;
+            *sink = std::move(bmp);
+        } else {
+            *sink = std::make_unique<HeldPictureSink>(out, format, w, h);
+        }
+        return "";
+    } catch (const std::bad_alloc &) {
+        return "not enough memory";
+    }
+}
+
+std::string carrier_sink(FileFormat format, OutputFile &out, int w, int h, std::unique_ptr<CarrierSink> *sink)
+{
+    try {
+        if (format == FileFormat::bmp) {
+            auto bmp = std::make_unique<BmpCarrierSink>(out, w, h);
+            std::string why = bmp->start();
+            if (!why.empty())
+                return why;
+            *sink = std::move(bmp);
+        } else {
+            *sink = std::make_unique<PngCarrierSink>(out, w, h);
+        }
+        return "";
+    } catch (const std::bad_alloc &) {
+        return "not enough memory";
+    }
+}

@@ -1,0 +1,277 @@
+// Writing files: the carrier and picture BMPs are the bytes Allegro's own
+// save_bmp writes, into a file or a stream; and what an output name may be
+// (a new file, an old one, a protected one, a link, a FIFO, a device, a
+// folder, a long name) gives what a careful file tool gives.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output.h"
+#include "save.h"
+#include "test_support.h"
+
+namespace {
+
+std::string file_text(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> folder_entries(const std::string &dir)
+{
+    std::vector<std::string> names;
+    DIR *d = opendir(dir.c_str());
+    while (dirent *e = readdir(d))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+            names.push_back(e->d_name);
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Output : public testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override
+    {
+        char name[] = "/tmp/gfx16-output-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+    }
+    void TearDown() override { ASSERT_EQ(system(("rm -rf " + dir).c_str()), 0); }
+    std::string at(const std::string &name) const { return dir + "/" + name; }
+};
+
+// Writes `text` to `name` through an OutputFile: "" or the first reason.
+std::string write_through(const std::string &name, const std::string &text, bool force = false, bool fail = false)
+{
+    OutputFile out;
+    std::string why = out.prepare(name.c_str(), force);
+    if (why.empty())
+        why = out.open();
+    if (why.empty())
+        why = out.write(text.data(), text.size());
+    if (fail)
+        return "failed on purpose";  // the destructor removes what was written
+    if (why.empty())
+        why = out.finish();
+    if (why.empty())
+        why = out.commit();
+    return why;
+}
+
+// A carrier w x 2h and a 24-bit picture through the sinks give save_bmp's
+// bytes for the same images, written to a file or into a stream.
+TEST_F(Output, BmpBytesAreAllegros)
+{
+    start_allegro();
+    for (int w = 1; w <= 6; w++)
+        for (bool carrier : {true, false})
+            for (bool stream : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "width " << w << (carrier ? " carrier" : " picture")
+                                                << (stream ? " into a FIFO" : ""));
+                const int h = 3;
+                BITMAP *image = create_bitmap_ex(carrier ? 8 : 32, w, carrier ? 2 * h : h);
+                Lcg rng((uint64_t)w * 7 + carrier);
+                for (int y = 0; y < image->h; y++)
+                    for (int x = 0; x < w; x++)
+                        putpixel(image, x, y, (int)(carrier ? rng.next() & 255 : rng.next() & 0xffffff));
+                ASSERT_EQ(save_bmp(at("theirs.bmp").c_str(), image, default_palette), 0);
+
+                std::string mine = at(stream ? "fifo" : "mine.bmp"), got;
+                std::thread reader;
+                if (stream) {
+                    unlink(mine.c_str());
+                    ASSERT_EQ(mkfifo(mine.c_str(), 0600), 0);
+                    reader = std::thread([&] { got = file_text(mine); });
+                }
+                OutputFile out;
+                ASSERT_EQ(out.prepare(mine.c_str(), false), "");
+                ASSERT_EQ(out.open(), "");
+                EXPECT_EQ(out.seekable(), !stream);
+                std::unique_ptr<CarrierSink> codes;
+                std::unique_ptr<PictureSink> pixels;
+                if (carrier)
+                    ASSERT_EQ(carrier_sink(FileFormat::bmp, out, w, h, &codes), "");
+                else
+                    ASSERT_EQ(picture_sink(FileFormat::bmp, out, w, h, &pixels), "");
+                // Two blocks of rows, bottom block first as a stream needs.
+                for (int first : {h - 1, 0}) {
+                    int count = first ? 1 : h - 1;
+                    if (carrier) {
+                        CarrierSink *sink = codes.get();
+                        CodeSpace room;
+                        ASSERT_EQ(sink->room(first, count, &room), "");
+                        for (int k = 0; k < count; k++) {
+                            memcpy(room.low + k * room.stride, image->line[2 * (first + k)], w);
+                            memcpy(room.high + k * room.stride, image->line[2 * (first + k) + 1], w);
+                        }
+                        ASSERT_EQ(sink->put(), "");
+                        if (!first) {
+                            ASSERT_EQ(sink->finish(), "");
+                        }
+                    } else {
+                        PictureSink *sink = pixels.get();
+                        PixelSpace room;
+                        ASSERT_EQ(sink->room(first, count, &room), "");
+                        for (int k = 0; k < count; k++)
+                            for (int x = 0; x < w; x++) {
+                                int c = getpixel(image, x, first + k);
+                                uint8_t *p = room.first + k * room.stride + x * room.layout.bytes_per_pixel;
+                                p[room.layout.red] = (uint8_t)getr32(c);
+                                p[room.layout.green] = (uint8_t)getg32(c);
+                                p[room.layout.blue] = (uint8_t)getb32(c);
+                            }
+                        ASSERT_EQ(sink->put(), "");
+                        if (!first) {
+                            ASSERT_EQ(sink->finish(), "");
+                        }
+                    }
+                }
+                ASSERT_EQ(out.commit(), "");
+                out.discard();  // closes the stream's end
+                if (stream)
+                    reader.join();
+                else
+                    got = file_text(mine);
+                EXPECT_EQ(got, file_text(at("theirs.bmp")));
+                destroy_bitmap(image);
+            }
+}
+
+TEST_F(Output, NewAndOldFilesKeepTheirPermissions)
+{
+    mode_t mask = umask(022);
+    EXPECT_EQ(write_through(at("new.bmp"), "new"), "");
+    struct stat st;
+    ASSERT_EQ(stat(at("new.bmp").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+
+    for (mode_t mode : {0600, 0640, 0604, 0755}) {
+        SCOPED_TRACE(mode);
+        std::ofstream(at("old.bmp")) << "old";
+        chmod(at("old.bmp").c_str(), mode);
+        EXPECT_EQ(write_through(at("old.bmp"), "replaced"), "");
+        EXPECT_EQ(file_text(at("old.bmp")), "replaced");
+        ASSERT_EQ(stat(at("old.bmp").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+    }
+    umask(mask);
+}
+
+TEST_F(Output, WriteProtectedNeedsForce)
+{
+    std::ofstream(at("kept.bmp")) << "kept";
+    chmod(at("kept.bmp").c_str(), 0444);
+    EXPECT_EQ(write_through(at("kept.bmp"), "replaced"), "is write-protected");
+    EXPECT_EQ(file_text(at("kept.bmp")), "kept");
+    EXPECT_EQ(write_through(at("kept.bmp"), "replaced", true), "");
+    EXPECT_EQ(file_text(at("kept.bmp")), "replaced");
+    struct stat st;
+    ASSERT_EQ(stat(at("kept.bmp").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+}
+
+// A link stays a link; the file it leads to is replaced, in its own folder.
+TEST_F(Output, LinksAreFollowed)
+{
+    ASSERT_EQ(mkdir(at("elsewhere").c_str(), 0755), 0);
+    std::ofstream(at("elsewhere/target.bmp")) << "old";
+    ASSERT_EQ(symlink("elsewhere/target.bmp", at("link.bmp").c_str()), 0);
+    ASSERT_EQ(symlink("link.bmp", at("link2.bmp").c_str()), 0);
+    EXPECT_EQ(write_through(at("link2.bmp"), "through two links"), "");
+    struct stat st;
+    ASSERT_EQ(lstat(at("link.bmp").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(lstat(at("link2.bmp").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(file_text(at("elsewhere/target.bmp")), "through two links");
+    EXPECT_EQ(folder_entries(at("elsewhere")), std::vector<std::string>{"target.bmp"});
+
+    ASSERT_EQ(symlink("nowhere.bmp", at("dangling.bmp").c_str()), 0);
+    EXPECT_EQ(write_through(at("dangling.bmp"), "x"), "is a symbolic link to a file that does not exist");
+    EXPECT_NE(access(at("nowhere.bmp").c_str(), F_OK), 0);
+}
+
+// What is not a regular file is written through and stays what it was.
+TEST_F(Output, DevicesAreWrittenThrough)
+{
+    EXPECT_EQ(write_through("/dev/null", "nothing"), "");
+    struct stat st;
+    ASSERT_EQ(stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+    ASSERT_EQ(mkfifo(at("pipe").c_str(), 0600), 0);
+    std::string got;
+    std::thread reader([&] { got = file_text(at("pipe")); });
+    EXPECT_EQ(write_through(at("pipe"), "through the pipe"), "");
+    reader.join();
+    EXPECT_EQ(got, "through the pipe");
+    ASSERT_EQ(lstat(at("pipe").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST_F(Output, NamesThatCannotBeOutputs)
+{
+    ASSERT_EQ(mkdir(at("folder").c_str(), 0755), 0);
+    EXPECT_EQ(write_through(at("folder"), "x"), "is a folder");
+    EXPECT_EQ(write_through(at("not-yet/"), "x"), "is a folder");
+    EXPECT_EQ(write_through(at("no/such/folder.bmp"), "x"), "No such file or directory");
+    EXPECT_EQ(folder_entries(dir), std::vector<std::string>{"folder"});
+}
+
+// The longest name the system allows works: the temporary's name is cut to
+// fit beside it.
+TEST_F(Output, LongestNames)
+{
+    std::string name(255 - 4, 'n');
+    name += ".bmp";
+    EXPECT_EQ(write_through(at(name), "long"), "");
+    EXPECT_EQ(file_text(at(name)), "long");
+    EXPECT_EQ(folder_entries(dir), std::vector<std::string>{name});
+}
+
+// A write that fails part way leaves the old file and no temporary.
+TEST_F(Output, FailureLeavesTheOldFile)
+{
+    std::ofstream(at("output.bmp")) << "the old carrier";
+    EXPECT_EQ(write_through(at("output.bmp"), "half a carrier", false, true), "failed on purpose");
+    EXPECT_EQ(file_text(at("output.bmp")), "the old carrier");
+    EXPECT_EQ(folder_entries(dir), std::vector<std::string>{"output.bmp"});
+}
+
+TEST(FileFormats, ByExtension)
+{
+    const struct {
+        const char *name;
+        bool known;
+        FileFormat picture, carrier;
+    } cases[] = {
+        {"a.bmp", true, FileFormat::bmp, FileFormat::bmp}, {"a.BMP", true, FileFormat::bmp, FileFormat::bmp},
+        {"a.png", true, FileFormat::png, FileFormat::png}, {"dir.png/a.Png", true, FileFormat::png, FileFormat::png},
+        {"a.tga", true, FileFormat::tga, FileFormat::bmp}, {"a.pcx", true, FileFormat::pcx, FileFormat::bmp},
+        {"-", true, FileFormat::bmp, FileFormat::bmp},     {"a.jpg", false, FileFormat::bmp, FileFormat::bmp},
+        {"dir.png/a", false, FileFormat::bmp, FileFormat::bmp},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        FileFormat f = FileFormat::bmp;
+        EXPECT_EQ(picture_format_for(c.name, &f), c.known);
+        if (c.known) {
+            EXPECT_EQ(f, c.picture);
+        }
+        EXPECT_EQ(carrier_format_for(c.name), c.carrier);
+    }
+}
+
+}  // namespace

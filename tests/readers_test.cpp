@@ -1,0 +1,255 @@
+// The readers on the files of scripts/make-reader-cases.py (in CASES_DIR,
+// listed in its cases.txt) and on the fuzzer's finds (REGRESSIONS_DIR), as
+// the programs load them: by content, through load.h.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "load.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string cases_dir = CASES_DIR;
+
+struct Case {
+    std::string kind, file, ref24, ref8, reason;
+};
+
+std::vector<Case> read_cases()
+{
+    std::vector<Case> cases;
+    std::ifstream list(cases_dir + "/cases.txt");
+    std::string line;
+    while (std::getline(list, line)) {
+        std::istringstream words(line);
+        Case c;
+        words >> c.kind >> c.file;
+        if (c.kind == "valid")
+            words >> c.ref24 >> c.ref8;
+        else
+            std::getline(words >> std::ws, c.reason);
+        cases.push_back(c);
+    }
+    return cases;
+}
+
+std::vector<uint8_t> read_file(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+std::string path_of(const std::string &name) { return cases_dir + "/" + name; }
+
+// gfx16conv's limits, whose reasons the cases give.
+PictureLimits converter_limits()
+{
+    PictureLimits limits;
+    limits.max_pixels = 128 << 20;
+    limits.set_by = "raise it with --max-pixels";
+    return limits;
+}
+
+// A picture through open_picture, as 0xRRGGBB; or the reason.
+std::string load_picture(Input &in, std::vector<uint32_t> *pixels, const PictureLimits &limits = converter_limits())
+{
+    std::unique_ptr<PictureSource> source;
+    std::string why = open_picture(in, limits, &source);
+    if (!why.empty())
+        return why;
+    std::vector<uint8_t> rgb((size_t)source->w * source->h * 3);
+    PixelRows rows;
+    why = source->rows(0, source->h, &rows);
+    if (!why.empty())
+        return why;
+    copy_rows(rows, source->w, source->h, rgb.data(), (ptrdiff_t)source->w * 3, gfx16_rgb);
+    for (size_t i = 0; i < rgb.size(); i += 3)
+        pixels->push_back((uint32_t)rgb[i] << 16 | rgb[i + 1] << 8 | rgb[i + 2]);
+    return "";
+}
+
+std::string load_picture(const std::string &name, std::vector<uint32_t> *pixels)
+{
+    Input in;
+    std::string why = open_input(path_of(name).c_str(), &in);
+    return why.empty() ? load_picture(in, pixels) : why;
+}
+
+// A carrier through open_carrier: its w x 2h bytes, row by row; or the reason.
+std::string load_carrier(Input &in, std::vector<uint32_t> *bytes, int *w = nullptr, int *h = nullptr)
+{
+    std::unique_ptr<CarrierSource> source;
+    std::string why = open_carrier(in, converter_limits(), &source);
+    if (!why.empty())
+        return why;
+    for (int y = 0; y < source->h; y++) {
+        CodeRows rows;
+        why = source->rows(y, 1, &rows);
+        if (!why.empty())
+            return why;
+        bytes->insert(bytes->end(), rows.low, rows.low + source->w);
+        bytes->insert(bytes->end(), rows.high, rows.high + source->w);
+    }
+    if (w)
+        *w = source->w, *h = source->h;
+    return "";
+}
+
+// The reference files, plain 24-bit and 8-bit BMPs, through Allegro's own
+// BMP loader: a decoder that is not ours.
+std::vector<uint32_t> allegro_pixels(const std::string &name, bool indices)
+{
+    start_allegro();
+    set_color_conversion(COLORCONV_NONE);
+    set_color_depth(indices ? 8 : 24);
+    BITMAP *b = load_bmp(path_of(name).c_str(), NULL);
+    set_color_depth(32);
+    std::vector<uint32_t> out;
+    if (!b)
+        return out;
+    for (int y = 0; y < b->h; y++)
+        for (int x = 0; x < b->w; x++) {
+            int c = getpixel(b, x, y);
+            out.push_back(indices ? (uint32_t)c : (uint32_t)(getr24(c) << 16 | getg24(c) << 8 | getb24(c)));
+        }
+    destroy_bitmap(b);
+    return out;
+}
+
+TEST(Readers, CasesAreThere)
+{
+    int valid = 0, bad = 0;
+    for (const Case &c : read_cases())
+        (c.kind == "valid" ? valid : bad)++;
+    EXPECT_GE(valid, 150);
+    EXPECT_GE(bad, 60);
+}
+
+// Every valid layout gives the colours of its plain 24-bit twin and, if
+// paletted, as a carrier the indices of its plain 8-bit twin (its first
+// 2 x (h / 2) rows: an odd last row is no part of a carrier).
+TEST(Readers, ValidFilesLoadExactly)
+{
+    for (const Case &c : read_cases()) {
+        if (c.kind != "valid")
+            continue;
+        SCOPED_TRACE(c.file);
+        std::vector<uint32_t> got, want = allegro_pixels(c.ref24, false);
+        ASSERT_FALSE(want.empty()) << c.ref24;
+        ASSERT_EQ(load_picture(c.file, &got), "");
+        EXPECT_EQ(got, want);
+
+        Input in;
+        ASSERT_EQ(open_input(path_of(c.file).c_str(), &in), "");
+        std::vector<uint32_t> indices;
+        std::string why = load_carrier(in, &indices);
+        if (c.ref8.empty()) {
+            EXPECT_TRUE(breaks_carrier_rule(why)) << why;
+        } else {
+            ASSERT_EQ(why, "");
+            std::vector<uint32_t> want8 = allegro_pixels(c.ref8, true);
+            want8.resize(indices.size());
+            EXPECT_EQ(indices, want8);
+        }
+    }
+}
+
+// Every damaged or hostile file is refused with its reason, from a file and
+// from memory.
+TEST(Readers, BadFilesAreRefusedWithTheirReason)
+{
+    for (const Case &c : read_cases()) {
+        if (c.kind != "bad")
+            continue;
+        SCOPED_TRACE(c.file);
+        std::vector<uint32_t> pixels;
+        EXPECT_EQ(load_picture(c.file, &pixels), c.reason);
+        std::vector<uint8_t> bytes = read_file(path_of(c.file));
+        Input in;
+        input_from_memory(&in, bytes.data(), bytes.size());
+        EXPECT_EQ(load_picture(in, &pixels), c.reason);
+    }
+}
+
+// A file cut short anywhere is refused: every needed byte is checked for.
+TEST(Readers, EveryTruncationIsRefused)
+{
+    for (const char *name : {"rgb24-h40.bmp", "rgb16-bf565-h124.bmp", "rgb32-bf-argb-h56.bmp", "pal1-h12.bmp",
+                             "pal4-short.bmp", "pal8-rle-delta.bmp", "pal4-rle.bmp", "tga-rle-mapped.tga",
+                             "tga-rgb24.tga", "pcx-rgb24.pcx", "pcx-pal8.pcx"}) {
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> bytes = read_file(path_of(name));
+        ASSERT_FALSE(bytes.empty());
+        for (size_t n = 0; n < bytes.size(); n++) {
+            Input in;
+            input_from_memory(&in, bytes.data(), n);
+            std::vector<uint32_t> pixels;
+            EXPECT_NE(load_picture(in, &pixels), "") << "loaded from the first " << n << " bytes";
+        }
+    }
+}
+
+TEST(Readers, PixelLimitNamesItself)
+{
+    PictureLimits limits;
+    limits.set_by = "a test";
+    for (uint64_t most : {13 * 7 - 1, 13 * 7}) {
+        limits.max_pixels = most;
+        Input in;
+        ASSERT_EQ(open_input(path_of("rgb24-h40.bmp").c_str(), &in), "");
+        std::vector<uint32_t> pixels;
+        EXPECT_EQ(load_picture(in, &pixels, limits),
+                  most < 13 * 7 ? "picture of 91 pixels, more than the limit of 90 (a test)" : "");
+    }
+}
+
+// A file that cannot be a carrier is refused from its header, before its
+// pixels are read: here the pixels are not even there.
+TEST(Readers, TrueColourIsNoCarrierByItsHeader)
+{
+    for (const char *name : {"rgb24-30000x30000.bmp", "rgb24-cut.bmp", "tga-rgb24.tga"}) {
+        SCOPED_TRACE(name);
+        Input in;
+        ASSERT_EQ(open_input(path_of(name).c_str(), &in), "");
+        std::vector<uint32_t> bytes;
+        EXPECT_EQ(load_carrier(in, &bytes), not_a_carrier);
+    }
+}
+
+// The fuzzer's finds: each one is now either refused with a reason or
+// loaded whole, and nothing goes wrong on the way (the sanitizer build
+// checks that part).
+TEST(Readers, FuzzerFinds)
+{
+    DIR *dir = opendir(REGRESSIONS_DIR);
+    ASSERT_NE(dir, nullptr);
+    int seen = 0;
+    while (dirent *e = readdir(dir)) {
+        std::string name = e->d_name;
+        if (name[0] == '.' || name.find("README") == 0)
+            continue;
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> bytes = read_file(std::string(REGRESSIONS_DIR) + "/" + name);
+        for (int carrier = 0; carrier < 2; carrier++) {
+            Input in;
+            input_from_memory(&in, bytes.data(), bytes.size());
+            std::vector<uint32_t> pixels;
+            std::string why = carrier ? load_carrier(in, &pixels) : load_picture(in, &pixels);
+            EXPECT_TRUE(!why.empty() || !pixels.empty());
+        }
+        seen++;
+    }
+    closedir(dir);
+    if (!seen)
+        GTEST_SKIP() << "no fuzzer finds kept yet";
+}
+
+}  // namespace
