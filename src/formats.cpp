@@ -123,7 +123,7 @@ std::string read_png_with(const uint8_t *data, size_t size, const PictureLimits 
 struct PngIo {
     const uint8_t *data;  // reading
     size_t size, at;
-    FILE *file;           // writing
+    FILE *file;  // writing
     int write_errno;
     char message[200];
 };
@@ -188,8 +188,8 @@ bool read_png_rows(png_structp png, png_infop info, png_uint_32 w, png_uint_32 h
     return true;
 }
 
-std::string read_carrier_with(png_structp png, png_infop info, PngIo *io, const PictureLimits &limits,
-                              int *w, int *h, std::vector<uint8_t> *indices)
+std::string read_carrier_with(png_structp png, png_infop info, PngIo *io, const PictureLimits &limits, int *w,
+                              int *h, std::vector<uint8_t> *indices)
 {
     if (!read_png_header(png, info))
         return png_reason(io->message);
@@ -200,8 +200,10 @@ std::string read_carrier_with(png_structp png, png_infop info, PngIo *io, const 
         static const struct {
             int type;
             const char *name;
-        } names[] = {{PNG_COLOR_TYPE_GRAY, "grey"},        {PNG_COLOR_TYPE_PALETTE, "palette"},
-                     {PNG_COLOR_TYPE_RGB, "RGB"},          {PNG_COLOR_TYPE_GRAY_ALPHA, "grey+alpha"},
+        } names[] = {{PNG_COLOR_TYPE_GRAY, "grey"},
+                     {PNG_COLOR_TYPE_PALETTE, "palette"},
+                     {PNG_COLOR_TYPE_RGB, "RGB"},
+                     {PNG_COLOR_TYPE_GRAY_ALPHA, "grey+alpha"},
                      {PNG_COLOR_TYPE_RGB_ALPHA, "RGBA"}};
         const char *name = "unknown";
         for (const auto &n : names)
@@ -225,8 +227,8 @@ std::string read_carrier_with(png_structp png, png_infop info, PngIo *io, const 
 // Writes a whole 8-bit PNG: `rows` holds h rows of `row_bytes` each.
 // `filters` is a set of PNG_FILTER_* for libpng to choose from, row by row.
 bool write_png_rows(png_structp png, png_infop info, png_uint_32 w, png_uint_32 h, int colour_type,
-                    const uint8_t (*palette)[3], const uint8_t *rows, size_t row_bytes, int filters, int level,
-                    int strategy, bool interlaced)
+                    const uint8_t (*palette)[3], const uint8_t *rows, size_t row_bytes, int filters,
+                    int level, int strategy, bool interlaced)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
@@ -272,8 +274,9 @@ std::string write_png_file(FILE *f, int w, int h, const uint8_t *pixels, const P
         return "not enough memory";
     }
     png_set_write_fn(png, &io, write_to_file, flush_file);
-    bool written = write_png_rows(png, info, (png_uint_32)w, (png_uint_32)h, l.colour_type, l.palette, pixels,
-                                  (size_t)w * l.bytes_per_pixel, l.filters, l.level, l.strategy, l.interlaced);
+    bool written =
+        write_png_rows(png, info, (png_uint_32)w, (png_uint_32)h, l.colour_type, l.palette, pixels,
+                       (size_t)w * l.bytes_per_pixel, l.filters, l.level, l.strategy, l.interlaced);
     png_destroy_write_struct(&png, &info);
     // What stdio still buffers may fail only now.
     if (written && (fflush(f) != 0 || ferror(f))) {
@@ -569,6 +572,7 @@ std::string write_png_carrier(FILE *f, int w, int h, const uint8_t *indices)
     // BMP carrier, against 0.44 for Sub without interlacing and 0.55 for
     // libpng's adaptive choice; zlib level 9 gains 2% more at four times the
     // time.
-    const PngLayout layout = {PNG_COLOR_TYPE_PALETTE, carrier_palette, 1, PNG_FILTER_SUB, 6, Z_DEFAULT_STRATEGY, true};
+    const PngLayout layout = {
+        PNG_COLOR_TYPE_PALETTE, carrier_palette, 1, PNG_FILTER_SUB, 6, Z_DEFAULT_STRATEGY, true};
     return write_png_file(f, w, h, indices, layout);
 }
