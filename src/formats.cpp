@@ -314,13 +314,14 @@ int tiff_orientation(const uint8_t *tiff, size_t size)
     auto u32 = [&](size_t at) -> uint32_t {
         return big_endian ? (uint32_t)u16(at) << 16 | u16(at + 2) : u16(at) | (uint32_t)u16(at + 2) << 16;
     };
-    uint32_t ifd = u32(4);
-    if (ifd > size - 2)
+    // No sums near the top of size_t: ifd < 2^32, and 12 * 65535 is small.
+    const size_t ifd = u32(4);
+    if (ifd + 2 > size)
         return 1;
     unsigned entries = u16(ifd);
     for (unsigned i = 0; i < entries; i++) {
         size_t entry = ifd + 2 + (size_t)12 * i;
-        if (entry > size - 12)
+        if (entry + 12 > size)
             return 1;
         // A SHORT as EXIF has it, or a LONG, which Pillow takes as well.
         const unsigned short_type = 3, long_type = 4, type = u16(entry + 2);
