@@ -74,24 +74,49 @@ std::string png_reason(const char *message)
     return lowered(message);
 }
 
+const size_t png_signature = 8;
+
+// Whether every chunk of a PNG lies within the file, up to IEND. libpng
+// allocates a text chunk's claimed length (up to 2 GiB) before it reads a
+// byte of it, and the simplified API, which stops after the image data,
+// would take a file cut short after it for whole: both are settled here,
+// before libpng sees the file. Only the framing is read (length, name, data,
+// CRC); the chunks themselves are libpng's business.
+bool png_chunks_fit(const uint8_t *data, size_t size)
+{
+    const size_t frame = 12;  // length, name, CRC
+    size_t at = png_signature;
+    for (;;) {
+        if (size - at < frame)
+            return false;
+        const uint8_t *p = data + at;
+        uint32_t length = (uint32_t)p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3];
+        if (length > size - at - frame)
+            return false;
+        at += frame + length;
+        if (!memcmp(p + 4, "IEND", 4))
+            return true;
+    }
+}
+
+// A file that libpng will not take for a PNG is left to libpng to name.
+bool is_png_cut_short(const uint8_t *data, size_t size)
+{
+    return size >= png_signature && !png_sig_cmp(data, 0, png_signature) && !png_chunks_fit(data, size);
+}
+
 std::string read_png_with(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out)
 {
     if (size == 0)
         return "empty file";
+    if (is_png_cut_short(data, size))
+        return "truncated file";
     png_image image;
     memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
     // On failure libpng has already freed what it held.
     if (!png_image_begin_read_from_memory(&image, data, size))
         return png_reason(image.message);
-    // libpng stops reading after the image data, so a file cut short in the
-    // chunks that follow would pass: look for the end chunk first (anywhere,
-    // so as to allow the junk some writers leave after it).
-    static const uint8_t end_chunk[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-    if (!memmem(data, size, end_chunk, sizeof end_chunk)) {
-        png_image_free(&image);
-        return "truncated file";
-    }
     std::string why = check_picture_size(image.width, image.height, limits);
     bool alpha = image.format & PNG_FORMAT_FLAG_ALPHA;
     size_t pixels = (size_t)image.width * image.height;
@@ -149,6 +174,7 @@ void read_from_memory(png_structp png, png_bytep to, size_t count)
 void write_to_file(png_structp png, png_bytep data, size_t count)
 {
     PngIo *io = (PngIo *)png_get_io_ptr(png);
+    errno = 0;
     if (fwrite(data, 1, count, io->file) != count) {
         io->write_errno = errno ? errno : EIO;
         png_error(png, "write failed");
@@ -158,6 +184,7 @@ void write_to_file(png_structp png, png_bytep data, size_t count)
 void flush_file(png_structp png)
 {
     PngIo *io = (PngIo *)png_get_io_ptr(png);
+    errno = 0;
     if (fflush(io->file) != 0) {
         io->write_errno = errno ? errno : EIO;
         png_error(png, "write failed");
@@ -279,6 +306,7 @@ std::string write_png_file(FILE *f, int w, int h, const uint8_t *pixels, const P
                        (size_t)w * l.bytes_per_pixel, l.filters, l.level, l.strategy, l.interlaced);
     png_destroy_write_struct(&png, &info);
     // What stdio still buffers may fail only now.
+    errno = 0;
     if (written && (fflush(f) != 0 || ferror(f))) {
         io.write_errno = errno ? errno : EIO;
         written = false;
@@ -476,17 +504,16 @@ std::string read_png_carrier(const uint8_t *data, size_t size, const PictureLimi
 {
     *w = *h = 0;
     std::vector<uint8_t>().swap(*indices);
-    const size_t signature = 8;
     if (size == 0)
         return "empty file";
-    if (png_sig_cmp(data, 0, size < signature ? size : signature))
+    if (png_sig_cmp(data, 0, size < png_signature ? size : png_signature))
         return "not a PNG file";
-    if (size < signature)
+    if (size < png_signature || is_png_cut_short(data, size))
         return "truncated file";
     PngIo io = {};
     io.data = data;
     io.size = size;
-    io.at = signature;
+    io.at = png_signature;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &io, on_png_error, on_png_warning);
     png_infop info = png ? png_create_info_struct(png) : NULL;
     if (!info) {
@@ -494,7 +521,7 @@ std::string read_png_carrier(const uint8_t *data, size_t size, const PictureLimi
         return "not enough memory";
     }
     png_set_read_fn(png, &io, read_from_memory);
-    png_set_sig_bytes(png, (int)signature);
+    png_set_sig_bytes(png, (int)png_signature);
     std::string why = read_carrier_with(png, info, &io, limits, w, h, indices);
     png_destroy_read_struct(&png, &info, NULL);
     if (!why.empty()) {

@@ -247,6 +247,13 @@ void set_jpeg_size(std::vector<uint8_t> &f, unsigned w, unsigned h)
     ADD_FAILURE() << "no frame header";
 }
 
+// A text chunk after IHDR that claims 1.5 GiB, with 20 bytes of it there.
+void insert_huge_text(std::vector<uint8_t> &f)
+{
+    const uint8_t chunk[] = {0x60, 0, 0, 0, 't', 'E', 'X', 't', 'a', 0, 'b'};
+    f.insert(f.begin() + 33, chunk, chunk + sizeof chunk);
+}
+
 std::vector<uint8_t> garbage_after(const std::vector<uint8_t> &f, size_t keep)
 {
     std::vector<uint8_t> out(f.begin(), f.begin() + keep);
@@ -276,6 +283,8 @@ TEST(Formats, DamagedFilesAreRefusedWithAReason)
         {"png", "rgb.png", "twice as high as its data", [](auto &f) { set_png_size(f, 61, 86); }, ""},
         {"png", "rgb.png", "garbage after IHDR", [](auto &f) { f = garbage_after(f, 33); }, ""},
         {"png", "rgb.png", "not a PNG", [](auto &f) { f[1] = 'X'; }, ""},
+        {"png", "rgb.png", "text chunk of 1.5 GiB", insert_huge_text, "truncated file"},
+        {"carrier", "carrier-grey.png", "text chunk of 1.5 GiB", insert_huge_text, "truncated file"},
         {"carrier", "carrier-palette.png", "CRC of IDAT changed", [](auto &f) { spoil_crc(f, "IDAT"); },
          "bad CRC in chunk IDAT"},
         {"carrier", "carrier-palette.png", "byte of IDAT changed",
