@@ -54,7 +54,7 @@ std::string read_png_carrier(const uint8_t *data, size_t size, const PictureLimi
                              std::vector<uint8_t> *indices);
 
 // The EXIF orientation (1-8) of a JPEG file: the tag 0x0112 in IFD0 of the
-// first APP1 "Exif" segment. 1 (as it stands) when there is none, or when the
+// first APP1 "Exif" segment (a SHORT, or a LONG, which Pillow takes too). 1 (as it stands) when there is none, or when the
 // segment is damaged: every offset is checked against the segment. read_jpeg
 // applies it; it is here for the callers that want to say what was done.
 int jpeg_orientation(const uint8_t *data, size_t size);
