@@ -6,12 +6,15 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config # the build
-    liballegro4-dev                  # graphics, keyboard, BMP files
+    liballegro4-dev                  # the desktop program: screen, keyboard
+    libpng-dev libturbojpeg0-dev     # reading PNG and JPEG, writing PNG
+    libwebp-dev                      # reading WebP
     googletest libgtest-dev          # unit tests
     xvfb xdotool x11-apps            # GUI tests: X server, keys, screenshots (xwd)
     x11-utils                        # xmessage, Allegro's message box under X11
     imagemagick python3 python3-pil  # picture checks, the sample picture
-    libqoi-dev libsdl2-dev time      # benchmark and viewer
+    python3-numpy python3-skimage    # reference quality numbers for the tests
+    libqoi-dev time valgrind         # benchmarks (QOI beside the codec; callgrind)
     clang libclang-rt-14-dev         # sanitizer and fuzzing builds
 )
 
