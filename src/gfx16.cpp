@@ -2,26 +2,124 @@
 
 #include <allegro.h>
 
+#include <climits>
 #include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
 
-#include "bmpread.h"
-#include "codec.h"
-#include "savefile.h"
+#include "bitmap_codec.h"
+#include "input.h"
+#include "load.h"
+#include "output.h"
+#include "save.h"
 
 static const int mode = GFX16_MODE;
 
+// Allegro sizes a bitmap as width x height x bytes a pixel in an int: no
+// picture (32 bits a pixel) or carrier (twice as many bytes of 8 bits) may
+// have more pixels than that leaves room for.
+static PictureLimits bitmap_limits(void)
+{
+    PictureLimits limits;
+    limits.max_pixels = INT_MAX / 4;
+    limits.set_by = "the most this program's bitmaps hold";
+    return limits;
+}
+
 // Leaves graphics mode and says what went wrong, on stderr for scripts and
 // in the library's message box for the desktop; the caller exits with 1.
-static int fail(const char *format, const char *name)
+static int fail(const std::string &message)
 {
     set_gfx_mode(GFX_TEXT, 0, 0, 0, 0);
-    fprintf(stderr, "gfx16: ");
-    fprintf(stderr, format, name);
-    allegro_message(format, name);
+    fprintf(stderr, "gfx16: %s\n", message.c_str());
+    allegro_message("%s\n", message.c_str());
     return 1;
 }
 
-int main(void)
+// The source picture, read into a 32-bit bitmap in Allegro's colour layout.
+static std::string load_source(const char *name, BITMAP **out)
+{
+    Input in;
+    std::unique_ptr<PictureSource> source;
+    std::string why = open_input(name, &in);
+    if (why.empty())
+        why = open_picture(in, bitmap_limits(), &source);
+    if (!why.empty())
+        return why;
+    BITMAP *b = create_bitmap_ex(32, source->w, source->h);
+    if (!b)
+        return "not enough memory";
+    const gfx16_layout layout = {4, _rgb_r_shift_32 / 8, _rgb_g_shift_32 / 8, _rgb_b_shift_32 / 8};
+    for (int y = 0; y < source->h; y++) {
+        PixelRows rows;
+        why = source->rows(y, 1, &rows);
+        if (!why.empty()) {
+            destroy_bitmap(b);
+            return why;
+        }
+        copy_rows(rows, source->w, 1, b->line[y], 0, layout);
+    }
+    *out = b;
+    return "";
+}
+
+// The carrier, its low and high rows, into an 8-bit bitmap.
+static std::string load_carrier(const char *name, BITMAP **out)
+{
+    Input in;
+    std::unique_ptr<CarrierSource> source;
+    std::string why = open_input(name, &in);
+    if (why.empty())
+        why = open_carrier(in, bitmap_limits(), &source);
+    if (!why.empty())
+        return why;
+    BITMAP *b = create_bitmap_ex(8, source->w, 2 * source->h);
+    if (!b)
+        return "not enough memory";
+    for (int y = 0; y < source->h; y++) {
+        CodeRows rows;
+        why = source->rows(y, 1, &rows);
+        if (!why.empty()) {
+            destroy_bitmap(b);
+            return why;
+        }
+        memcpy(b->line[2 * y], rows.low, source->w);
+        memcpy(b->line[2 * y + 1], rows.high, source->w);
+    }
+    *out = b;
+    return "";
+}
+
+// The carrier in `carrier` (w x 2h) into the file, as gfx16conv writes it.
+static std::string save_carrier(const char *name, BITMAP *carrier)
+{
+    OutputFile out;
+    std::unique_ptr<CarrierSink> sink;
+    CodeSpace room;
+    const int w = carrier->w, h = carrier->h / 2;
+    std::string why = out.prepare(name, false);
+    if (why.empty())
+        why = out.open();
+    if (why.empty())
+        why = carrier_sink(carrier_format_for(name), out, w, h, &sink);
+    if (why.empty())
+        why = sink->room(0, h, &room);
+    if (!why.empty())
+        return why;
+    for (int y = 0; y < h; y++) {
+        memcpy(room.low + y * room.stride, carrier->line[2 * y], w);
+        memcpy(room.high + y * room.stride, carrier->line[2 * y + 1], w);
+    }
+    why = sink->put();
+    if (why.empty())
+        why = sink->finish();
+    if (why.empty())
+        why = out.commit();
+    return why;
+}
+
+static int run(void)
 {
     char name[256];
 
@@ -29,6 +127,7 @@ int main(void)
         fprintf(stderr, "gfx16: cannot start Allegro (no display?)\n");
         return 1;
     }
+    handle_output_signals();
     install_keyboard();
     set_color_depth(32);
     if (set_gfx_mode(GFX_AUTODETECT, GFX16_SCREEN_W, GFX16_SCREEN_H, 0, 0) != 0) {
@@ -41,38 +140,46 @@ int main(void)
 
     if (mode == 0) {
         snprintf(name, sizeof name, "%s", GFX16_INPUT_NAME);
-        set_color_conversion(COLORCONV_TOTAL);
-        bmp = load_picture(name, NULL);
-        if (!bmp)
-            return fail("Cannot load the picture %s\n", with_load_reason(name));
+        std::string why = load_source(name, &bmp);
+        if (!why.empty())
+            return fail(std::string("Cannot load the picture ") + name + ": " + why);
         bmp2 = create_bitmap_ex(8, bmp->w, 2 * bmp->h);
         if (!bmp2)
-            return fail("Not enough memory for the carrier of %s\n", name);
+            return fail(std::string("Not enough memory for the carrier of ") + name);
         clear_bitmap(bmp2);
         blit(bmp, screen, 0, 0, bmp->w, 0, bmp->w, bmp->h);
         recolour_gfx();
-        if (save_bitmap_atomic(GFX16_CARRIER_NAME, bmp2, NULL, save_bmp_quickly) != 0)
-            return fail("Cannot save %s\n", GFX16_CARRIER_NAME);
+        why = save_carrier(GFX16_CARRIER_NAME, bmp2);
+        if (!why.empty())
+            return fail(std::string("Cannot save ") + GFX16_CARRIER_NAME + ": " + why);
     }
     if (mode == 1) {
         snprintf(name, sizeof name, "%s", GFX16_CARRIER_NAME);
-        set_color_conversion(COLORCONV_NONE);
-        set_color_depth(8);
-        bmp = load_picture(name, NULL);
-        if (!bmp)
-            return fail("Cannot load the carrier %s\n", with_load_reason(name));
-        if (bitmap_color_depth(bmp) != 8 || bmp->h < 2)
-            return fail("%s is not a carrier: it must be an 8-bit picture of 2 rows or more\n", name);
+        std::string why = load_carrier(name, &bmp);
+        if (breaks_carrier_rule(why))
+            return fail(std::string(name) + " is " + why);
+        if (!why.empty())
+            return fail(std::string("Cannot load the carrier ") + name + ": " + why);
         bmp2 = create_bitmap_ex(32, bmp->w, bmp->h / 2);
         if (!bmp2)
-            return fail("Not enough memory for the picture of %s\n", name);
+            return fail(std::string("Not enough memory for the picture of ") + name);
         clear_bitmap(bmp2);
-        set_color_depth(32);
         convert_gfx();
     }
 
-    while (!key[KEY_SPACE]) {
-    }
+    // The key state is filled in by the keyboard handler; between looks the
+    // program sleeps rather than keep a core busy.
+    while (!key[KEY_SPACE])
+        rest(10);
     return 0;
+}
+
+int main(void)
+{
+    try {
+        return run();
+    } catch (const std::bad_alloc &) {
+        return fail("Not enough memory");
+    }
 }
 END_OF_MAIN()

@@ -1,8 +1,10 @@
 #!/usr/bin/python3
-"""Kills gfx16conv encode, then gfx16-encode (in its own Xvfb), with SIGKILL
+"""Kills gfx16conv encode, then gfx16-encode (in its own Xvfb), with a signal
 while it writes the carrier of an 8000 x 8000 picture, and checks that the
 output file that was there before is untouched and that no half-written file
-has its name: the carrier goes to a temporary file first.
+has its name: the carrier goes to a temporary file first. SIGINT, SIGTERM
+and SIGHUP must also leave no temporary file behind; SIGKILL cannot be
+caught, and leaves its hidden temporary.
 
     kill_while_saving.py BUILD_DIR
 
@@ -41,7 +43,7 @@ def write_picture(path):
             f.write(rows[y % 4])
 
 
-def kill_while_writing(what, argv, folder, output, env=None):
+def kill_while_writing(what, argv, folder, output, sig, env=None):
     with open(output, "wb") as f:
         f.write(OLDER)
     name = os.path.basename(output)
@@ -60,7 +62,7 @@ def kill_while_writing(what, argv, folder, output, env=None):
                 seen_size = 0
             if 0 < seen_size < CARRIER_SIZE:
                 temp = found[0]
-                proc.send_signal(signal.SIGKILL)
+                proc.send_signal(sig)
                 break
         time.sleep(0.0005)
     if temp is None:
@@ -69,20 +71,23 @@ def kill_while_writing(what, argv, folder, output, env=None):
         fail("%s: never caught writing (exit status %s, stderr %r)"
              % (what, proc.returncode, proc.stderr.read().decode(errors="replace")))
         return
+    written = seen_size
     proc.wait()
-    if proc.returncode != -signal.SIGKILL:
-        fail("%s: ended with %s before the kill landed" % (what, proc.returncode))
+    what = "%s, %s" % (what, signal.Signals(sig).name)
+    if proc.returncode != -sig:
+        fail("%s: ended with %s before the signal landed" % (what, proc.returncode))
     with open(output, "rb") as f:
         if f.read() != OLDER:
             fail("%s: %s was changed" % (what, name))
     left = [p for p in os.listdir(folder) if name in p and p != name]
-    if left != [os.path.basename(temp)]:
-        fail("%s: expected only the temporary file beside %s, found %s" % (what, name, left))
-    elif os.path.getsize(temp) >= CARRIER_SIZE:
-        fail("%s: the temporary file was complete: no kill in the middle of writing" % what)
+    expected = [os.path.basename(temp)] if sig == signal.SIGKILL else []
+    if left != expected:
+        fail("%s: expected %s beside %s, found %s" % (what, expected or "nothing", name, left))
+    elif written >= CARRIER_SIZE:
+        fail("%s: the temporary file was complete: no signal in the middle of writing" % what)
     else:
-        print("ok: %s killed with %d of %d bytes of the carrier written; %s intact"
-              % (what, os.path.getsize(temp), CARRIER_SIZE, name))
+        print("ok: %s with %d of %d bytes of the carrier written; %s intact, %s"
+              % (what, written, CARRIER_SIZE, name, "its temporary left" if left else "no temporary left"))
     for p in glob.glob(pattern):
         os.remove(p)
 
@@ -111,8 +116,9 @@ def main(argv):
     with tempfile.TemporaryDirectory() as folder:
         picture = os.path.join(folder, "test5.bmp")
         write_picture(picture)
-        kill_while_writing("gfx16conv encode", [os.path.join(build, "gfx16conv"), "encode", picture, "out.bmp"],
-                           folder, os.path.join(folder, "out.bmp"))
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGKILL):
+            kill_while_writing("gfx16conv encode", [os.path.join(build, "gfx16conv"), "encode", picture, "out.bmp"],
+                               folder, os.path.join(folder, "out.bmp"), sig)
 
         xvfb, display = start_xvfb(folder)
         if not xvfb:
@@ -120,8 +126,9 @@ def main(argv):
         else:
             try:
                 env = dict(os.environ, DISPLAY=display)
-                kill_while_writing("gfx16-encode", [os.path.join(build, "gfx16-encode")], folder,
-                                   os.path.join(folder, "output.bmp"), env)
+                for sig in (signal.SIGTERM, signal.SIGKILL):
+                    kill_while_writing("gfx16-encode", [os.path.join(build, "gfx16-encode")], folder,
+                                       os.path.join(folder, "output.bmp"), sig, env)
             finally:
                 xvfb.terminate()
                 xvfb.wait()
