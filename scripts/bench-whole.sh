@@ -1,25 +1,25 @@
-#!/bin/sh
-# Whole-program timing on a 4096x4096 24-bit photo-like BMP: gfx16conv beside
-# ImageMagick's convert, wall time and peak memory, medians of several runs.
+#!/bin/bash
+# Whole programs, side by side in one run: gfx16conv beside ImageMagick's
+# convert on photo-like 24-bit BMPs, wall time, CPU time and peak memory,
+# medians of RUNS runs.
 #
 #   scripts/bench-whole.sh
 #
-# RUNS (default 5) runs of each command; SIZE (default 4096); BUILD_DIR
-# (default build-bench); CONVERT (default /usr/bin/convert, else convert on
-# the PATH). Needs GNU time (/usr/bin/time, Debian package "time").
-set -eu
+# RUNS (default 7) runs of each command; BIG (default 16384) the side of the
+# picture whose peak memory is measured besides 4096 (0 to skip it);
+# BUILD_DIR (default build-bench); CONVERT (default /usr/bin/convert). Needs
+# GNU time (/usr/bin/time, Debian package "time") and taskset.
+set -euo pipefail
 
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build-bench}
-RUNS=${RUNS:-5}
-SIZE=${SIZE:-4096}
+RUNS=${RUNS:-7}
+BIG=${BIG:-16384}
 JOBS=$(nproc 2>/dev/null || echo 2)
-if [ -z "${CONVERT:-}" ]; then
-    if [ -x /usr/bin/convert ]; then CONVERT=/usr/bin/convert; else CONVERT=convert; fi
-fi
+CONVERT=${CONVERT:-/usr/bin/convert}
 TIME=/usr/bin/time
 [ -x "$TIME" ] || { echo "$0: $TIME missing (apt-get install time)" >&2; exit 1; }
-command -v "$CONVERT" >/dev/null || { echo "$0: ImageMagick's convert missing" >&2; exit 1; }
+[ -x "$CONVERT" ] || { echo "$0: ImageMagick's convert missing" >&2; exit 1; }
 
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD_DIR" --target gfx16bench gfx16conv -j "$JOBS" >/dev/null
@@ -29,69 +29,101 @@ BENCH=$BUILD_DIR/bench/gfx16bench
 work=$(mktemp -d "${TMPDIR:-/tmp}/gfx16-whole.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 
-"$BENCH" --write-bmp "$work/in.bmp" --size "$SIZE"
+"$BENCH" --write-bmp "$work/in.bmp" --size 4096
+"$BENCH" --write-bmp "$work/small.bmp" --size 256
 
-# Runs a command RUNS times under GNU time; prints "median_seconds median_kB".
-# GNU time's %e has 10 ms steps, coarse beside runs of a few tenths of a
-# second, so the wall time is taken to the millisecond around it instead
-# (time's own start adds well under a millisecond to every command alike).
+# Runs a command RUNS times under GNU time; prints "wall_s cpu_s peak_kB",
+# the median of each. The wall time is taken to the millisecond around it
+# (GNU time's %e has 10 ms steps); its CPU time is user + system.
 measure() {
     : >"$work/samples"
-    i=0
+    local i=0 t0 t1
     while [ "$i" -lt "$RUNS" ]; do
         t0=$(date +%s%N)
-        if ! "$TIME" -f '%e %M' -o "$work/one" "$@" >/dev/null 2>"$work/err"; then
+        if ! "$TIME" -f '%U %S %M' -o "$work/one" "$@" >/dev/null 2>"$work/err"; then
             echo "$0: failed: $*" >&2
             cat "$work/err" >&2
             exit 1
         fi
         t1=$(date +%s%N)
-        echo "$(((t1 - t0) / 1000000)) $(tail -n 1 "$work/one" | cut -d' ' -f2)" |
-            awk '{ printf "%.3f %d\n", $1 / 1000, $2 }' >>"$work/samples"
+        echo "$(((t1 - t0) / 1000000)) $(tail -n 1 "$work/one")" |
+            awk '{ printf "%.3f %.3f %d\n", $1 / 1000, $2 + $3, $4 }' >>"$work/samples"
         i=$((i + 1))
     done
-    wall=$(cut -d' ' -f1 "$work/samples" | sort -n | sed -n "$(((RUNS + 1) / 2))p")
-    mem=$(cut -d' ' -f2 "$work/samples" | sort -n | sed -n "$(((RUNS + 1) / 2))p")
-    echo "$wall $mem"
+    local middle=$(((RUNS + 1) / 2))
+    echo "$(cut -d' ' -f1 "$work/samples" | sort -n | sed -n "${middle}p")" \
+         "$(cut -d' ' -f2 "$work/samples" | sort -n | sed -n "${middle}p")" \
+         "$(cut -d' ' -f3 "$work/samples" | sort -n | sed -n "${middle}p")"
 }
 
-enc=$(measure "$CONV" encode "$work/in.bmp" "$work/carrier.bmp")
-im_enc=$(measure "$CONVERT" "$work/in.bmp" -define bmp:subtype=RGB565 "$work/rgb565.bmp")
-dec=$(measure "$CONV" decode "$work/carrier.bmp" "$work/out.bmp")
-im_dec=$(measure "$CONVERT" "$work/carrier.bmp" "$work/im-out.bmp")
-
 # The files must be what was asked for, or the times mean nothing.
-carrier_type=$(file -b "$work/carrier.bmp")
-case $carrier_type in
-    *"$SIZE x $((2 * SIZE)) x 8"*) ;;
-    *) echo "$0: unexpected carrier: $carrier_type" >&2; exit 1 ;;
-esac
-case $(file -b "$work/rgb565.bmp") in
-    *"$SIZE x $SIZE x 16"*) ;;
-    *) echo "$0: convert did not write RGB565: $(file -b "$work/rgb565.bmp")" >&2; exit 1 ;;
-esac
-case $(file -b "$work/out.bmp") in
-    *"$SIZE x $SIZE x "*) ;;
-    *) echo "$0: unexpected decoded picture: $(file -b "$work/out.bmp")" >&2; exit 1 ;;
-esac
+expect_file() {
+    case $(file -b "$1") in
+        *"$2"*) ;;
+        *) echo "$0: $1 is not $2: $(file -b "$1")" >&2; exit 1 ;;
+    esac
+}
 
-echo "whole programs on a ${SIZE}x${SIZE} 24-bit photo-like BMP, median of $RUNS runs"
+echo "whole programs on photo-like 24-bit BMPs; median of $RUNS runs"
 echo "machine: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1), $(nproc) cores;" \
      "$("$CONVERT" -version | sed -n 's/^Version: \(ImageMagick [^ ]*\).*/\1/p')"
 echo
-printf '%-46s %9s %9s\n' "" "wall s" "peak MB"
-row() { printf '%-46s %9.3f %9.1f\n' "$1" "$2" "$(echo "$3" | awk '{ print $1 / 1024 }')"; }
-# shellcheck disable=SC2086
-{
-    set -- $enc;    row "gfx16conv encode IN.bmp CARRIER.bmp" "$1" "$2"
-    set -- $im_enc; row "convert IN.bmp -define bmp:subtype=RGB565 OUT" "$1" "$2"
-    set -- $dec;    row "gfx16conv decode CARRIER.bmp OUT.bmp" "$1" "$2"
-    set -- $im_dec; row "convert CARRIER.bmp OUT.bmp" "$1" "$2"
+printf '%-58s %8s %8s %9s\n' "" "wall s" "CPU s" "peak MB"
+row() { printf '%-58s %8.3f %8.3f %9.1f\n' "$1" "$2" "$3" "$(echo "$4" | awk '{ print $1 / 1024 }')"; }
+declare -A result
+run() {  # run KEY DESCRIPTION COMMAND...
+    local key=$1 what=$2
+    shift 2
+    result[$key]=$(measure "$@")
+    # shellcheck disable=SC2086
+    row "$what" ${result[$key]}
 }
+
+run enc "gfx16conv encode IN.bmp C.bmp (4096)" "$CONV" encode "$work/in.bmp" "$work/carrier.bmp"
+run im_enc "convert IN.bmp -define bmp:subtype=RGB565 OUT.bmp" \
+    "$CONVERT" "$work/in.bmp" -define bmp:subtype=RGB565 "$work/rgb565.bmp"
+run enc1 "the same gfx16conv encode on one core" taskset -c 0 "$CONV" encode "$work/in.bmp" "$work/carrier.bmp"
+run im_enc1 "the same convert on one core" \
+    taskset -c 0 "$CONVERT" "$work/in.bmp" -define bmp:subtype=RGB565 "$work/rgb565.bmp"
+run dec "gfx16conv decode C.bmp OUT.bmp (4096)" "$CONV" decode "$work/carrier.bmp" "$work/out.bmp"
+run im_dec "convert C.bmp OUT.bmp" "$CONVERT" "$work/carrier.bmp" "$work/im-out.bmp"
+run best "gfx16conv encode --best IN.bmp C.bmp (4096)" "$CONV" encode --best "$work/in.bmp" "$work/best.bmp"
+run small "gfx16conv encode (256 x 256)" "$CONV" encode "$work/small.bmp" "$work/small-carrier.bmp"
+run im_small "convert, RGB565 (256 x 256)" \
+    "$CONVERT" "$work/small.bmp" -define bmp:subtype=RGB565 "$work/small-rgb565.bmp"
+run small_best "gfx16conv encode --best (256 x 256)" "$CONV" encode --best "$work/small.bmp" "$work/small-best.bmp"
+expect_file "$work/carrier.bmp" "4096 x 8192 x 8"
+expect_file "$work/best.bmp" "4096 x 8192 x 8"
+expect_file "$work/rgb565.bmp" "4096 x 4096 x 16"
+expect_file "$work/out.bmp" "4096 x 4096 x 24"
+
+if [ "$BIG" -gt 0 ]; then
+    rm -f "$work/in.bmp" "$work"/*.bmp
+    "$BENCH" --write-bmp "$work/big.bmp" --size "$BIG"
+    RUNS=1
+    run big_enc "gfx16conv encode ($BIG x $BIG, --max-pixels 0)" \
+        "$CONV" encode --max-pixels 0 "$work/big.bmp" "$work/big-carrier.bmp"
+    rm -f "$work/big.bmp"
+    run big_dec "gfx16conv decode ($BIG x $BIG, --max-pixels 0)" \
+        "$CONV" decode --max-pixels 0 "$work/big-carrier.bmp" "$work/big-out.bmp"
+    expect_file "$work/big-out.bmp" "$BIG x $BIG x 24"
+fi
+
 echo
-echo "$enc $im_enc $dec $im_dec" | awk '
+# shellcheck disable=SC2086
+set -- ${result[enc]} ${result[im_enc]} ${result[enc1]} ${result[im_enc1]} ${result[dec]} ${result[im_dec]} \
+    ${result[best]} ${result[small]} ${result[im_small]} ${result[small_best]}
+echo "$@" "${result[big_enc]:-0 0 0}" "${result[big_dec]:-0 0 0}" | awk '
     function verdict(ok) { return ok ? "PASS" : "MISS" }
-    { ew = $1 / $3; em = $2 / $4; dw = $5 / $7
-      printf "encode: wall gfx16conv/convert %.2f (target <= 1) %s; peak memory %.2f (target < 1) %s\n",
-             ew, verdict(ew <= 1), em, verdict(em < 1)
-      printf "decode: wall gfx16conv/convert %.2f (target <= 1) %s\n", dw, verdict(dw <= 1) }'
+    { ew = $1 / $4; ec = $2 / $5; e1 = $7 / $10; dw = $13 / $16; bw = $19 / $1; sw = $22 / $25
+      printf "encode 4096: wall %.2f x convert (target <= 0.5) %s; CPU %.2f x (target <= 1.0) %s; one core %.2f x\n",
+             ew, verdict(ew <= 0.5), ec, verdict(ec <= 1.0), e1
+      printf "decode 4096: wall %.2f x convert (target <= 0.3) %s\n", dw, verdict(dw <= 0.3)
+      printf "encode 256: wall %.2f x convert (target <= 1) %s; --best %.3f s (target <= 0.2) %s\n",
+             sw, verdict(sw <= 1), $28, verdict($28 <= 0.2)
+      printf "encode --best 4096: wall %.2f x the default encode (target <= 1.5) %s; peak %.0f MB (target <= 100) %s\n",
+             bw, verdict(bw <= 1.5), $21 / 1024, verdict($21 / 1024 <= 100)
+      if ($33 > 0)
+          printf "peak memory: 4096 encode %.0f MB, decode %.0f MB; big encode %.0f MB, decode %.0f MB (target <= 32) %s\n",
+                 $3 / 1024, $15 / 1024, $33 / 1024, $36 / 1024, verdict($3 / 1024 <= 32 && $33 / 1024 <= 32 && $36 / 1024 <= 32 && $15 / 1024 <= 32)
+    }'
