@@ -27,10 +27,9 @@
 // Difference picture: per-pixel CIEDE2000 on a heat scale. Black where the
 //   pixels are equal; red rises from 0 to 255 over dE 0..4, then green over
 //   4..8 (red to yellow), then blue over 8..12 (yellow to white); 12 and more
-//   is white. dE 1 is about the smallest difference one can see side by side,
-//   so dark red is "barely", yellow "plainly" and white "far apart". A pixel
-//   that differs at all gets red of at least 1, so exact equality can still
-//   be told from the picture.
+//   is white; levels are rounded up, so a pixel that differs at all is not
+//   black. dE 1 is about the smallest difference one can see side by side,
+//   so dark red is "barely", yellow "plainly" and white "far apart".
 //
 // Errors: pictures of different sizes, an empty picture, or one whose rgb
 // does not hold w * h * 3 bytes give NaN from the numbers (all three in
