@@ -376,13 +376,12 @@ Picture difference_picture(const Picture &a, const Picture &b)
         PixelDifferences difference;
         for (size_t i = (size_t)first * a.w * 3; i < (size_t)end * a.w * 3; i += 3) {
             double de = difference(&a.rgb[i], &b.rgb[i]);
-            // Each of red, green, blue in turn rises over 4 units of dE.
+            // Each of red, green, blue in turn rises over 4 units of dE,
+            // rounded up so that any difference at all shows.
             for (int c = 0; c < 3; c++) {
-                double level = (de - 4 * c) * (255.0 / 4);
-                diff.rgb[i + c] = level <= 0 ? 0 : level >= 255 ? 255 : (uint8_t)std::lround(level);
+                double level = std::ceil((de - 4 * c) * (255.0 / 4));
+                diff.rgb[i + c] = level <= 0 ? 0 : level >= 255 ? 255 : (uint8_t)level;
             }
-            if (diff.rgb[i] == 0 && std::memcmp(&a.rgb[i], &b.rgb[i], 3) != 0)
-                diff.rgb[i] = 1;
         }
     });
     return diff;
