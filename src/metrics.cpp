@@ -225,6 +225,68 @@ void ssim_rows(const Picture &a, const Picture &b, int first, int end, std::vect
     }
 }
 
+// What CIEDE2000 needs of the two hues: the mean hue h' (degrees), its
+// cosine and sine, and 2 sin(dh' / 2), dh' being the hue difference.
+struct HueTerms {
+    double mean, cos_mean, sin_mean, unit_dh;
+};
+
+// Sharma, Wu and Dalal's rules on the hue angles, as they give them.
+void hue_terms_from_angles(double a1p, double b1, double c1p, double a2p, double b2, double c2p, HueTerms &hue)
+{
+    // atan2(-0.0, -x) is -180 degrees: the hue of a colour with no chroma is
+    // set to 0 outright.
+    double h1p = c1p == 0 ? 0 : std::atan2(b1, a1p) * (180 / pi);
+    double h2p = c2p == 0 ? 0 : std::atan2(b2, a2p) * (180 / pi);
+    if (h1p < 0)
+        h1p += 360;
+    if (h2p < 0)
+        h2p += 360;
+    double dhp = 0;
+    hue.mean = h1p + h2p;
+    if (c1p * c2p != 0) {
+        dhp = h2p - h1p;
+        if (dhp > 180)
+            dhp -= 360;
+        else if (dhp < -180)
+            dhp += 360;
+        if (std::fabs(h1p - h2p) <= 180)
+            hue.mean = (h1p + h2p) / 2;
+        else if (h1p + h2p < 360)
+            hue.mean = (h1p + h2p + 360) / 2;
+        else
+            hue.mean = (h1p + h2p - 360) / 2;
+    }
+    hue.unit_dh = 2 * std::sin(radians(dhp / 2));
+    hue.cos_mean = std::cos(radians(hue.mean));
+    hue.sin_mean = std::sin(radians(hue.mean));
+}
+
+// The same from the unit hue vectors u1 and u2, with one arc tangent where
+// the rules on angles take two and three sines or cosines. Those rules put
+// the mean hue on the bisector of the shorter arc from h1' to h2', which is
+// the direction of u1 + u2; |u2 - u1| = 2 |sin(dh' / 2)|, and dh' has the
+// sign of u1 x u2. False when the hues are (nearly) opposite: the bisector is
+// lost in rounding there, and which of the two the rules take depends on the
+// angles' last bits.
+bool hue_terms_from_vectors(double u1x, double u1y, double u2x, double u2y, HueTerms &hue)
+{
+    double sum_x = u1x + u2x, sum_y = u1y + u2y;
+    double sum = std::sqrt(sum_x * sum_x + sum_y * sum_y);
+    if (sum < 1e-6)
+        return false;
+    hue.cos_mean = sum_x / sum;
+    hue.sin_mean = sum_y / sum;
+    hue.mean = std::atan2(sum_y, sum_x) * (180 / pi);
+    if (hue.mean < 0)
+        hue.mean += 360;
+    double dx = u2x - u1x, dy = u2y - u1y;
+    hue.unit_dh = std::sqrt(dx * dx + dy * dy);
+    if (u1x * u2y - u1y * u2x < 0)
+        hue.unit_dh = -hue.unit_dh;
+    return true;
+}
+
 }  // namespace
 
 void srgb_to_lab(int r, int g, int b, double lab[3])
@@ -250,38 +312,17 @@ double ciede2000(const double lab1[3], const double lab2[3])
     double g = 0.5 * (1 - std::sqrt(c_bar7 / (c_bar7 + pow25_7)));
     double a1p = (1 + g) * lab1[1], a2p = (1 + g) * lab2[1];
     double c1p = std::sqrt(a1p * a1p + lab1[2] * lab1[2]), c2p = std::sqrt(a2p * a2p + lab2[2] * lab2[2]);
-    // atan2(-0.0, -x) is -180 degrees: the hue of a colour with no chroma is
-    // set to 0 outright.
-    double h1p = c1p == 0 ? 0 : std::atan2(lab1[2], a1p) * (180 / pi);
-    double h2p = c2p == 0 ? 0 : std::atan2(lab2[2], a2p) * (180 / pi);
-    if (h1p < 0)
-        h1p += 360;
-    if (h2p < 0)
-        h2p += 360;
+    HueTerms hue;
+    if (c1p * c2p == 0 || !hue_terms_from_vectors(a1p / c1p, lab1[2] / c1p, a2p / c2p, lab2[2] / c2p, hue))
+        hue_terms_from_angles(a1p, lab1[2], c1p, a2p, lab2[2], c2p, hue);
+    double d_hp = std::sqrt(c1p * c2p) * hue.unit_dh;
 
-    double dlp = lab2[0] - lab1[0], dcp = c2p - c1p, dhp = 0;
-    if (c1p * c2p != 0) {
-        dhp = h2p - h1p;
-        if (dhp > 180)
-            dhp -= 360;
-        else if (dhp < -180)
-            dhp += 360;
-    }
-    double d_hp = 2 * std::sqrt(c1p * c2p) * std::sin(radians(dhp / 2));
-
-    double l_barp = (lab1[0] + lab2[0]) / 2, c_barp = (c1p + c2p) / 2, h_barp = h1p + h2p;
-    if (c1p * c2p != 0) {
-        if (std::fabs(h1p - h2p) <= 180)
-            h_barp = (h1p + h2p) / 2;
-        else if (h1p + h2p < 360)
-            h_barp = (h1p + h2p + 360) / 2;
-        else
-            h_barp = (h1p + h2p - 360) / 2;
-    }
+    double dlp = lab2[0] - lab1[0], dcp = c2p - c1p;
+    double l_barp = (lab1[0] + lab2[0]) / 2, c_barp = (c1p + c2p) / 2, h_barp = hue.mean;
     // T = 1 - 0.17 cos(h - 30) + 0.24 cos(2h) + 0.32 cos(3h + 6) - 0.20 cos(4h - 63),
     // its four cosines from the cosine and sine of h alone (multiple angles,
-    // then the sums of angles): a third of the time of four calls.
-    double c = std::cos(radians(h_barp)), s = std::sin(radians(h_barp));
+    // then the sums of angles).
+    double c = hue.cos_mean, s = hue.sin_mean;
     double c2h = 2 * c * c - 1, s2h = 2 * s * c;
     double c3h = c * (4 * c * c - 3), s3h = s * (3 - 4 * s * s);
     double c4h = 2 * c2h * c2h - 1, s4h = 2 * s2h * c2h;

@@ -5,6 +5,8 @@
       one line per pair: PSNR (dB), SSIM, mean CIEDE2000
   metrics_reference.py pixels A.ppm B.ppm
       one line per pixel, rows top to bottom: L a b of A, L a b of B, CIEDE2000
+  metrics_reference.py lab PAIRS.txt
+      CIEDE2000 of each line "L a b L a b" of the file, one a line
 
 Pictures are binary PPM (P6, maxval 255). SSIM is scikit-image's
 structural_similarity with the Gaussian window; a picture with a side under 11
@@ -95,6 +97,10 @@ def main():
         de = deltaE_ciede2000(lab_a, lab_b)
         for la, lb, d in zip(lab_a, lab_b, de):
             print(*(repr(float(v)) for v in (*la, *lb, d)))
+    elif mode == "lab":
+        pairs = np.loadtxt(paths[0], ndmin=2)
+        for d in deltaE_ciede2000(pairs[:, 0:3], pairs[:, 3:6]):
+            print(repr(float(d)))
     else:
         sys.exit(f"metrics_reference.py: unknown mode {mode}")
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "metrics.h"
 #include "test_support.h"
@@ -167,16 +168,17 @@ bool write_ppm(const std::string &path, const Picture &p)
     return fclose(f) == 0 && ok;
 }
 
-// Writes the pictures, runs metrics_reference.py on them and gives its
-// output; "" and a skip when scikit-image is missing.
-std::string run_reference(const std::string &mode, const std::vector<Picture> &pictures)
+// A file of its own for this process: ctest may run the tests side by side.
+std::string temporary_path(const std::string &name)
 {
-    std::string command = GFX16_PYTHON " " METRICS_REFERENCE " " + mode;
-    for (size_t i = 0; i < pictures.size(); i++) {
-        std::string path = testing::TempDir() + "metrics_test_" + std::to_string(i) + ".ppm";
-        EXPECT_TRUE(write_ppm(path, pictures[i])) << path;
-        command += " " + path;
-    }
+    return testing::TempDir() + "metrics_test_" + std::to_string(getpid()) + "_" + name;
+}
+
+// Runs metrics_reference.py with these arguments and gives its output; ""
+// when scikit-image is missing.
+std::string run_reference(const std::string &arguments)
+{
+    std::string command = GFX16_PYTHON " " METRICS_REFERENCE " " + arguments;
     FILE *pipe = popen(command.c_str(), "r");
     if (!pipe) {
         ADD_FAILURE() << "cannot run " << command;
@@ -194,9 +196,57 @@ std::string run_reference(const std::string &mode, const std::vector<Picture> &p
     return output;
 }
 
+// The same on pictures, written to files first.
+std::string run_reference(const std::string &mode, const std::vector<Picture> &pictures)
+{
+    std::string arguments = mode;
+    std::vector<std::string> paths;
+    for (size_t i = 0; i < pictures.size(); i++) {
+        paths.push_back(temporary_path(std::to_string(i) + ".ppm"));
+        EXPECT_TRUE(write_ppm(paths.back(), pictures[i])) << paths.back();
+        arguments += " " + paths.back();
+    }
+    std::string output = run_reference(arguments);
+    for (const std::string &path : paths)
+        remove(path.c_str());
+    return output;
+}
+
 #define SKIP_WITHOUT_SKIMAGE(output)                                                         \
     if ((output).empty())                                                                      \
         GTEST_SKIP() << "scikit-image is missing (Debian: apt-get install python3-skimage)"
+
+// Hues nearly opposite, on either side of 180 degrees apart and with mean
+// hues on either side of 0: where the mean hue is taken from the angles
+// (metrics.cpp), every rule for it. Against scikit-image (below).
+TEST(Ciede2000, NearlyOppositeHues)
+{
+    std::vector<LabPair> pairs;
+    for (double h1 : {10.0, 100.0, 170.0, 190.0, 280.0, 350.0})
+        for (double apart : {180 - 1e-5, -(180 - 1e-5), 180 - 1e-3, 179.0, 90.0})
+            for (double c1 : {0.5, 40.0}) {
+                double h2 = (h1 + apart) * (3.14159265358979323846 / 180), c2 = c1 * 1.3;
+                double h = h1 * (3.14159265358979323846 / 180);
+                pairs.push_back({{50, c1 * std::cos(h), c1 * std::sin(h)}, {56, c2 * std::cos(h2), c2 * std::sin(h2)}, 0});
+            }
+    std::string path = temporary_path("pairs.txt");
+    FILE *f = fopen(path.c_str(), "w");
+    ASSERT_TRUE(f);
+    for (const LabPair &p : pairs)
+        fprintf(f, "%.17g %.17g %.17g %.17g %.17g %.17g\n", p.lab1[0], p.lab1[1], p.lab1[2], p.lab2[0], p.lab2[1],
+                p.lab2[2]);
+    fclose(f);
+    std::string output = run_reference("lab " + path);
+    remove(path.c_str());
+    SKIP_WITHOUT_SKIMAGE(output);
+    std::istringstream lines(output);
+    for (const LabPair &p : pairs) {
+        double expected;
+        ASSERT_TRUE(lines >> expected);
+        SCOPED_TRACE(testing::Message() << p.lab1[1] << " " << p.lab1[2] << " / " << p.lab2[1] << " " << p.lab2[2]);
+        EXPECT_NEAR(ciede2000(p.lab1, p.lab2), expected, 1e-9 * expected);
+    }
+}
 
 Picture smooth_picture(int w, int h)
 {
