@@ -217,8 +217,8 @@ std::string run_reference(const std::string &mode, const std::vector<Picture> &p
         GTEST_SKIP() << "scikit-image is missing (Debian: apt-get install python3-skimage)"
 
 // Hues nearly opposite, on either side of 180 degrees apart and with mean
-// hues on either side of 0: where the mean hue is taken from the angles
-// (metrics.cpp), every rule for it. Against scikit-image (below).
+// hues on either side of 0, against scikit-image: the pairs for which
+// metrics.cpp takes the mean hue from the angles, through every rule.
 TEST(Ciede2000, NearlyOppositeHues)
 {
     std::vector<LabPair> pairs;
