@@ -19,10 +19,15 @@
 //   pixels alone. Pictures with both sides at least 11 are not affected.
 //
 // CIEDE2000: each pixel goes from 8-bit sRGB through the IEC 61966-2-1
-//   transfer curve to linear RGB, to XYZ (the matrix below) and to CIELAB
-//   with the D65 white (X, Y, Z = 0.95047, 1, 1.08883); the difference is
-//   Sharma, Wu and Dalal's CIEDE2000 with kL = kC = kH = 1, and the mean is
-//   taken over all pixels.
+//   transfer curve to linear RGB, to XYZ by
+//     X = 0.412453 R + 0.357580 G + 0.180423 B
+//     Y = 0.212671 R + 0.715160 G + 0.072169 B
+//     Z = 0.019334 R + 0.119193 G + 0.950227 B
+//   and to CIELAB with the D65 white (Xn, Yn, Zn = 0.95047, 1, 1.08883) and
+//   the CIE's f(t) = t^(1/3) above (6/29)^3, 841/108 t + 4/29 below (the
+//   matrix and white of scikit-image's rgb2lab, which rounds 841/108 to
+//   7.787: up to 2e-4 apart in a). The difference is Sharma, Wu and Dalal's
+//   CIEDE2000 with kL = kC = kH = 1, and the mean is taken over all pixels.
 //
 // Difference picture: per-pixel CIEDE2000 on a heat scale. Black where the
 //   pixels are equal; red rises from 0 to 255 over dE 0..4, then green over
