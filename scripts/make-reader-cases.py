@@ -583,6 +583,10 @@ def cases():
         bmp(W, H, 1, pixel_rows(idx2, 1, False), palette=PALETTE[:1]), "palette index beyond the palette")
     bad("rle8-index-beyond-palette.bmp", bmp(W, H, 8, rle(idx20, 8), compression=1, palette=PALETTE[:19]),
         "palette index beyond the palette")
+    # Each pixel of a run counts: the second of a run of two is index 9 here,
+    # beyond a palette of 5.
+    bad("rle4-run-of-2-beyond-palette.bmp", bmp(W, H, 4, bytes((2, 0x19)) + b"\0\1", compression=2,
+                                                palette=PALETTE[:5]), "palette index beyond the palette")
     bad("rle4-index-beyond-palette.bmp", bmp(W, H, 4, rle(idx16, 4), compression=2, palette=PALETTE[:10]),
         "palette index beyond the palette")
 
