@@ -1,0 +1,243 @@
+// The nearest code of a colour against a brute-force search over all 65536
+// codes, each decoded by the independent implementation whose answers are in
+// the golden table (decoded-codes.rgb).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "nearest.h"
+#include "test_support.h"
+
+namespace {
+
+struct Golden {
+    bool loaded = false;
+    int rgb[65536][3];
+};
+
+const Golden &golden()
+{
+    static Golden *g = [] {
+        Golden *table = new Golden;
+        FILE *f = fopen(GOLDEN_DIR "/decoded-codes.rgb", "rb");
+        uint8_t bytes[65536 * 3];
+        if (f && fread(bytes, 1, sizeof bytes, f) == sizeof bytes) {
+            for (int i = 0; i < 65536 * 3; i++)
+                table->rgb[i / 3][i % 3] = bytes[i];
+            table->loaded = true;
+        }
+        if (f)
+            fclose(f);
+        return table;
+    }();
+    return *g;
+}
+
+struct BruteForce {
+    int code;       // the lowest code at the least distance
+    int distance;
+    bool tie;       // another colour at the same distance
+};
+
+BruteForce brute_force(int r, int g, int b)
+{
+    const Golden &t = golden();
+    BruteForce best{0, INT32_MAX, false};
+    for (int code = 0; code < 65536; code++) {
+        const int *c = t.rgb[code];
+        int d = (c[0] - r) * (c[0] - r) + (c[1] - g) * (c[1] - g) + (c[2] - b) * (c[2] - b);
+        if (d < best.distance) {
+            best = {code, d, false};
+        } else if (d == best.distance) {
+            const int *w = t.rgb[best.code];
+            best.tie |= c[0] != w[0] || c[1] != w[1] || c[2] != w[2];
+        }
+    }
+    return best;
+}
+
+struct Colour {
+    uint8_t r, g, b;
+};
+
+// The colours of each family of cases.
+std::vector<Colour> random_colours()
+{
+    std::vector<Colour> out;
+    Lcg rng(7);
+    for (int i = 0; i < 3000; i++) {
+        uint32_t v = rng.next();
+        out.push_back({(uint8_t)v, (uint8_t)(v >> 8), (uint8_t)(v >> 16)});
+    }
+    return out;
+}
+
+std::vector<Colour> cube_edges()
+{
+    std::vector<Colour> out;
+    for (int axis = 0; axis < 3; axis++)
+        for (int corner = 0; corner < 4; corner++)
+            for (int v = 0; v < 256; v++) {
+                int c[3];
+                c[axis] = v;
+                c[(axis + 1) % 3] = corner & 1 ? 255 : 0;
+                c[(axis + 2) % 3] = corner & 2 ? 255 : 0;
+                out.push_back({(uint8_t)c[0], (uint8_t)c[1], (uint8_t)c[2]});
+            }
+    return out;
+}
+
+// r, g, b within 2 levels of each other, every grey level.
+std::vector<Colour> near_greys()
+{
+    std::vector<Colour> out;
+    for (int v = 0; v < 256; v++)
+        for (int dg = -2; dg <= 2; dg++)
+            for (int db = -2; db <= 2; db++)
+                if (v + dg >= 0 && v + dg < 256 && v + db >= 0 && v + db < 256)
+                    out.push_back({(uint8_t)v, (uint8_t)(v + dg), (uint8_t)(v + db)});
+    return out;
+}
+
+// Pixel (x, y) of the 4096 x 4096 picture that holds every colour once, on a
+// grid of odd steps so every bit of x and y varies.
+std::vector<Colour> every_colour_sample()
+{
+    std::vector<Colour> out;
+    for (int y = 5; y < 4096; y += 67)
+        for (int x = 3; x < 4096; x += 61)
+            out.push_back({(uint8_t)(x % 256), (uint8_t)(y % 256), (uint8_t)(x / 256 + 16 * (y / 256))});
+    return out;
+}
+
+// Midpoints of two decoded colours a few levels apart whose differences are
+// all even: equally far from both, so unless a third colour is nearer the
+// answer is a tie between two colours.
+std::vector<Colour> midpoints()
+{
+    const Golden &t = golden();
+    std::vector<Colour> out;
+    Lcg rng(11);
+    while (out.size() < 3000) {
+        const int *a = t.rgb[rng.next() & 65535];
+        int d[3], m[3];
+        for (int c = 0; c < 3; c++) {
+            d[c] = 2 * ((int)(rng.next() % 5) - 2);
+            m[c] = a[c] + d[c] / 2;
+        }
+        if (m[0] >= 0 && m[1] >= 0 && m[2] >= 0 && m[0] < 256 && m[1] < 256 && m[2] < 256)
+            out.push_back({(uint8_t)m[0], (uint8_t)m[1], (uint8_t)m[2]});
+    }
+    return out;
+}
+
+struct Family {
+    const char *name;
+    std::vector<Colour> (*colours)();
+    int least_ties;  // the family must really test the tie rule this often
+};
+
+TEST(NearestCode, EqualsBruteForceOverAllCodes)
+{
+    ASSERT_TRUE(golden().loaded) << "cannot read " GOLDEN_DIR "/decoded-codes.rgb";
+    const Family families[] = {
+        {"random colours", random_colours, 100},
+        {"edges of the cube", cube_edges, 50},
+        {"near greys", near_greys, 500},
+        {"every-colour picture", every_colour_sample, 100},
+        {"midpoints", midpoints, 300},
+    };
+    for (const Family &f : families) {
+        SCOPED_TRACE(f.name);
+        std::vector<Colour> colours = f.colours();
+        // Half one colour at a time, half as one run of pixels.
+        std::vector<uint16_t> run(colours.size());
+        ASSERT_EQ(nearest_codes(&colours[0].r, colours.size(), run.data()), 0);
+        int ties = 0;
+        for (size_t i = 0; i < colours.size(); i++) {
+            const Colour &c = colours[i];
+            BruteForce want = brute_force(c.r, c.g, c.b);
+            ties += want.tie;
+            int got = i % 2 ? nearest_code(c.r, c.g, c.b) : run[i];
+            ASSERT_EQ(got, want.code) << "colour " << int(c.r) << "," << int(c.g) << "," << int(c.b)
+                                      << (want.tie ? " (a tie)" : "");
+        }
+        EXPECT_GE(ties, f.least_ties);
+    }
+}
+
+// Large runs are shared among threads inside, and several callers may run at
+// once: two callers on pictures of random colours, checked on a sample.
+TEST(NearestCode, ConcurrentCallersOnLargeRuns)
+{
+    ASSERT_TRUE(golden().loaded);
+    const size_t pixels = 1 << 17;
+    std::vector<uint8_t> pictures[2];
+    std::vector<uint16_t> codes[2];
+    for (int p = 0; p < 2; p++) {
+        Lcg rng(100 + p);
+        for (size_t i = 0; i < 3 * pixels; i++)
+            pictures[p].push_back((uint8_t)(rng.next() >> 5));
+        codes[p].resize(pixels);
+    }
+    int status[2];
+    std::thread other([&] { status[1] = nearest_codes(pictures[1].data(), pixels, codes[1].data()); });
+    status[0] = nearest_codes(pictures[0].data(), pixels, codes[0].data());
+    other.join();
+    for (int p = 0; p < 2; p++) {
+        ASSERT_EQ(status[p], 0);
+        for (size_t i = p; i < pixels; i += 97) {
+            const uint8_t *c = &pictures[p][3 * i];
+            ASSERT_EQ(codes[p][i], brute_force(c[0], c[1], c[2]).code) << "picture " << p << " pixel " << i;
+        }
+    }
+}
+
+// Error diffusion on flat pictures: the first pixel, which has received no
+// error, gets the nearest code; a colour that some code decodes to exactly
+// gets that code everywhere; any other colour is matched on average.
+TEST(DitheredCodes, FlatPictures)
+{
+    ASSERT_TRUE(golden().loaded);
+    const Golden &t = golden();
+    const int w = 64, h = 64;
+    struct {
+        Colour flat;
+        bool matched_on_average;
+    } const cases[] = {
+        {{100, 150, 200}, true},
+        {{3, 3, 4}, true},
+        {{200, 201, 199}, true},
+        {{52, 60, 55}, true},
+        // Outside every code's reach (the nearest is 31 levels off in green
+        // and blue): the clamp keeps the error from piling up, and the mean
+        // stays off.
+        {{255, 0, 0}, false},
+    };
+    for (const auto &one : cases) {
+        const Colour &flat = one.flat;
+        SCOPED_TRACE(testing::Message() << int(flat.r) << "," << int(flat.g) << "," << int(flat.b));
+        std::vector<Colour> picture(w * h, flat);
+        std::vector<uint16_t> codes(w * h);
+        ASSERT_EQ(dithered_codes(&picture[0].r, w, h, codes.data()), 0);
+        BruteForce nearest = brute_force(flat.r, flat.g, flat.b);
+        EXPECT_EQ(codes[0], nearest.code);
+        double sum[3] = {0, 0, 0};
+        for (uint16_t code : codes)
+            for (int c = 0; c < 3; c++)
+                sum[c] += t.rgb[code][c];
+        const uint8_t source[3] = {flat.r, flat.g, flat.b};
+        for (int c = 0; c < 3; c++) {
+            if (nearest.distance == 0) {
+                EXPECT_EQ(sum[c], source[c] * (double)w * h);
+            } else if (one.matched_on_average) {
+                EXPECT_NEAR(sum[c] / (w * h), source[c], 0.5);
+            }
+        }
+    }
+}
+
+}  // namespace
