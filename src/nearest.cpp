@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -27,20 +28,21 @@
 // it to that other site. A cell's list is its parent's list, filtered this
 // way (a colour's nearest site is in the list of every cell that holds the
 // colour). Lists are made only for the cells a picture reaches, so a small
-// picture pays for few of them, and a photo of 4096 x 4096 for about a
-// tenth of the 262,144 smallest cells.
+// picture pays for few of them, and a photo of 4096 x 4096 for about an
+// eighth of the 262,144 smallest cells.
 //
-// Searching a smallest cell's list (16 sites on average) for every pixel
-// would still be too slow for large pictures, whose pixels repeat colours
-// about 20 times each. So each answer goes into a cache of all 2^24 colours
-// as well, laid out in Morton order (the bits of r, g and b interleaved):
-// the few neighbouring colours of a noisy photo region then share cache
-// lines and pages instead of lying 64 KiB apart.
+// Searching a smallest cell's list (about 20 sites) for every pixel would
+// still be too slow for large pictures, whose pixels repeat colours about 20
+// times each. So each smallest cell also keeps the answers found so far for
+// its 64 colours. Kept with the cell rather than in one table of all 2^24
+// colours, they take memory only where a picture goes: the colours of a
+// small picture are scattered over most pages of such a table, and every
+// page touched is a page to fault in and clear.
 //
-// Threads fill lists and cache entries as they meet them. A cache entry is
-// a 16-bit value stored and loaded atomically; a list is published by
-// compare-and-swap of its pointer, and a thread that loses the race frees
-// its own copy: the two are equal.
+// Threads fill lists and answers as they meet them. An answer is a 16-bit
+// value stored and loaded atomically; a list is published by compare-and-
+// swap of its pointer, and a thread that loses the race frees its own copy:
+// the two are equal.
 
 namespace {
 
@@ -49,74 +51,128 @@ const int leaf_level = level_count - 1;
 
 inline int cell_shift(int level) { return 8 - level; }
 
+// The lattice of points 8 levels apart (0, 8, ..., 256 on each axis) that
+// bounds how far any colour can be from its nearest site.
+const int lattice_step = 8, lattice_side = 256 / lattice_step + 1;
+const int lattice_room = lattice_side + 2;  // with a margin of one point all round
+
+inline int lattice_index(int i, int j, int k) { return ((i + 1) * lattice_room + j + 1) * lattice_room + k + 1; }
+
 struct SiteList {
     uint32_t count;
     uint16_t sites[1];  // really `count` of them, in increasing order
 };
 
-SiteList *new_list(size_t count)
-{
-    return (SiteList *)malloc(offsetof(SiteList, sites) + std::max<size_t>(count, 1) * sizeof(uint16_t));
-}
+// A smallest cell: the answers found so far for its colours, and its list.
+struct Leaf {
+    uint16_t answers[64];  // site + 1, 0 while not known; index leaf_colour()
+    SiteList list;         // last: its sites run on past the struct
+};
 
 struct Nearest {
     int site_count;
     uint16_t site_code[65536];  // the lowest code that decodes to each site
-    uint8_t site_rgb[65536][3];
-    uint32_t morton[256];       // the bits of a channel, spread three apart
-    std::atomic<const SiteList *> *cells[level_count];
-    // site + 1 for a colour, 0 while not known; index morton_index().
-    uint16_t *answers;
+    uint32_t site_rgb[65536];   // r | g << 8 | b << 16
+    uint32_t morton[64];        // the bits of a cell coordinate, spread three apart
+    // Squared least and greatest distance on one axis from a channel value
+    // to the cells of a level: [level][value - cell's low end + 255], the
+    // least in the high 32 bits, the greatest in the low ones. Summing the
+    // three axes' entries sums both at once, with no carry between them.
+    uint64_t axis_terms[level_count][511];
+    // No colour near a lattice point is farther from its nearest site than
+    // this from the point, less the distance between them.
+    double lattice_reach[lattice_room * lattice_room * lattice_room];  // lattice_index()
+    std::atomic<const SiteList *> *cells[leaf_level];  // levels above the leaves
+    // In Morton order (the bits of the cell coordinates interleaved), so the
+    // neighbouring cells that a noisy region of a photo visits share cache
+    // lines.
+    std::atomic<Leaf *> *leaves;
 };
 
-inline uint32_t morton_index(const Nearest &n, int r, int g, int b)
+inline uint32_t leaf_index(const Nearest &n, int r, int g, int b)
 {
-    return n.morton[r] << 2 | n.morton[g] << 1 | n.morton[b];
+    return n.morton[r >> 2] << 2 | n.morton[g >> 2] << 1 | n.morton[b >> 2];
 }
+
+inline int leaf_colour(int r, int g, int b) { return (r & 3) << 4 | (g & 3) << 2 | (b & 3); }
 
 inline int squared(int x) { return x * x; }
 
-// Least and greatest squared distance, on one axis, from v to [low, high].
-inline int least_on_axis(int v, int low, int high)
+// A bound on the squared distance from any colour of the cell (of `level`,
+// lowest corner `low`) to its nearest site, from the lattice points around
+// the cell: each colour lies within half a lattice cube's diagonal of one of
+// them. Rounded up, and one more, so that rounding never makes it too small.
+uint32_t lattice_bound(const Nearest &n, int level, const int low[3])
 {
-    return squared(v < low ? low - v : v > high ? v - high : 0);
-}
-inline int greatest_on_axis(int v, int low, int high) { return squared(std::max(v - low, high - v)); }
-
-// The sites of `parent` that can be nearest to a colour of the cell whose
-// lowest corner is `low` and whose side is `size`. Returns NULL when out of
-// memory.
-SiteList *filter_for_cell(const Nearest &n, const SiteList *parent, const int low[3], int size)
-{
-    const int high[3] = {low[0] + size - 1, low[1] + size - 1, low[2] + size - 1};
-    // Every colour of the cell is within `bound` of the site that sets it,
-    // so its nearest site is too: whatever lies farther from the whole cell
-    // never wins there. Ties at exactly `bound` are kept.
-    int bound = INT_MAX;
-    for (uint32_t i = 0; i < parent->count; i++) {
-        const uint8_t *c = n.site_rgb[parent->sites[i]];
-        int greatest = greatest_on_axis(c[0], low[0], high[0]) + greatest_on_axis(c[1], low[1], high[1]) +
-                       greatest_on_axis(c[2], low[2], high[2]);
-        bound = std::min(bound, greatest);
+    const int size = 1 << cell_shift(level);
+    int first[3], last[3];
+    for (int c = 0; c < 3; c++) {
+        first[c] = low[c] / lattice_step;
+        last[c] = (low[c] + size - 1) / lattice_step + 1;
     }
-    SiteList *list = new_list(parent->count);
-    if (!list)
-        return NULL;
+    double reach = 0;
+    for (int i = first[0]; i <= last[0]; i++)
+        for (int j = first[1]; j <= last[1]; j++)
+            for (int k = first[2]; k <= last[2]; k++)
+                reach = std::max(reach, n.lattice_reach[lattice_index(i, j, k)]);
+    reach += lattice_step * std::sqrt(3.0) / 2;
+    return (uint32_t)std::ceil(reach * reach) + 1;
+}
+
+// Room for a list of any level, for each thread that makes lists.
+struct Scratch {
+    std::vector<uint32_t> least = std::vector<uint32_t>(65536);
+    std::vector<uint16_t> kept = std::vector<uint16_t>(65536);
+};
+thread_local Scratch scratch;
+
+// The sites of `parent` that can be nearest to a colour of the cell of
+// `level` whose lowest corner is `low`, into scratch.kept; returns how many.
+uint32_t filter_for_cell(const Nearest &n, const SiteList *parent, int level, const int low[3])
+{
+    uint32_t *least = scratch.least.data();
+    uint16_t *kept_sites = scratch.kept.data();
+    const uint16_t *sites = parent->sites;
+    const uint32_t count = parent->count;
+    // Every colour of the cell is within `bound` of its nearest site, so a
+    // site whose least distance to the whole cell is greater never wins in
+    // it. Ties at exactly `bound` are kept. The bound is the lesser of the
+    // lattice's and the greatest distance to the cell of any one site.
+    const uint64_t *red = n.axis_terms[level] + 255 - low[0];
+    const uint64_t *green = n.axis_terms[level] + 255 - low[1];
+    const uint64_t *blue = n.axis_terms[level] + 255 - low[2];
+    uint32_t bound = lattice_bound(n, level, low);
+    for (uint32_t i = 0; i < count; i++) {
+        uint32_t c = n.site_rgb[sites[i]];
+        uint64_t terms = red[c & 255] + green[(c >> 8) & 255] + blue[c >> 16];
+        least[i] = (uint32_t)(terms >> 32);
+        bound = std::min(bound, (uint32_t)terms);
+    }
+    // Written whether kept or not, counted only if kept: no branch to
+    // mispredict on a coin toss.
     uint32_t kept = 0;
-    for (uint32_t i = 0; i < parent->count; i++) {
-        const uint8_t *c = n.site_rgb[parent->sites[i]];
-        int least = least_on_axis(c[0], low[0], high[0]) + least_on_axis(c[1], low[1], high[1]) +
-                    least_on_axis(c[2], low[2], high[2]);
-        if (least <= bound)
-            list->sites[kept++] = parent->sites[i];
+    for (uint32_t i = 0; i < count; i++) {
+        kept_sites[kept] = sites[i];
+        kept += least[i] <= bound;
     }
-    list->count = kept;
-    SiteList *shrunk = (SiteList *)realloc(list, offsetof(SiteList, sites) + std::max(kept, 1u) * sizeof(uint16_t));
-    return shrunk ? shrunk : list;
+    return kept;
 }
 
-// The list of the cell of `level` that holds (r, g, b), made (with its
-// parents) if no thread has made it yet. NULL when out of memory.
+// Publishes `made` in `slot` unless another thread was first; returns what
+// the slot then holds.
+template <class Cell>
+Cell *publish(std::atomic<Cell *> &slot, Cell *made)
+{
+    Cell *expected = NULL;
+    if (slot.compare_exchange_strong(expected, made, std::memory_order_acq_rel, std::memory_order_acquire))
+        return made;
+    free((void *)made);
+    return expected;
+}
+
+// The list of the cell of `level` (above the leaves) that holds (r, g, b),
+// made (with its parents) if no thread has made it yet. NULL when out of
+// memory.
 const SiteList *cell_list(const Nearest &n, int level, int r, int g, int b)
 {
     const int shift = cell_shift(level), side_bits = level;
@@ -129,35 +185,105 @@ const SiteList *cell_list(const Nearest &n, int level, int r, int g, int b)
     if (!parent)
         return NULL;
     const int low[3] = {cr << shift, cg << shift, cb << shift};
-    SiteList *made = filter_for_cell(n, parent, low, 1 << shift);
+    uint32_t count = filter_for_cell(n, parent, level, low);
+    SiteList *made = (SiteList *)malloc(offsetof(SiteList, sites) + std::max(count, 1u) * sizeof(uint16_t));
     if (!made)
         return NULL;
-    const SiteList *expected = NULL;
-    if (slot.compare_exchange_strong(expected, made, std::memory_order_acq_rel, std::memory_order_acquire))
-        return made;
-    free(made);
-    return expected;
+    made->count = count;
+    memcpy(made->sites, scratch.kept.data(), count * sizeof(uint16_t));
+    return publish(slot, (const SiteList *)made);
 }
 
-// The nearest site of a colour by search. Returns -1 when out of memory.
-int search_nearest_site(const Nearest &n, int r, int g, int b)
+// Makes the leaf that holds (r, g, b) for `slot`, as cell_list() makes
+// lists. Kept out of line: the loop over pixels rarely needs it.
+__attribute__((noinline)) Leaf *make_leaf(const Nearest &n, std::atomic<Leaf *> &slot, int r, int g, int b)
 {
-    const SiteList *list = cell_list(n, leaf_level, r, g, b);
-    if (!list)
-        return -1;
+    const SiteList *parent = cell_list(n, leaf_level - 1, r, g, b);
+    if (!parent)
+        return NULL;
+    const int low[3] = {r & ~3, g & ~3, b & ~3};
+    uint32_t count = filter_for_cell(n, parent, leaf_level, low);
+    Leaf *made = (Leaf *)malloc(offsetof(Leaf, list.sites) + std::max(count, 1u) * sizeof(uint16_t));
+    if (!made)
+        return NULL;
+    memset(made->answers, 0, sizeof made->answers);
+    made->list.count = count;
+    memcpy(made->list.sites, scratch.kept.data(), count * sizeof(uint16_t));
+    return publish(slot, made);
+}
+
+// The nearest site of a colour among those of its leaf's list.
+int search_leaf(const Nearest &n, const SiteList &list, int r, int g, int b)
+{
     int best = INT_MAX, best_site = 0;
-    for (uint32_t i = 0; i < list->count; i++) {
-        const uint8_t *c = n.site_rgb[list->sites[i]];
-        int distance = squared(c[0] - r) + squared(c[1] - g) + squared(c[2] - b);
+    for (uint32_t i = 0; i < list.count; i++) {
+        uint32_t c = n.site_rgb[list.sites[i]];
+        int distance = squared((int)(c & 255) - r) + squared((int)((c >> 8) & 255) - g) + squared((int)(c >> 16) - b);
         // Strictly less: the list is in site order, so the first of equals,
-        // the lowest code, stays.
-        if (distance < best) {
-            best = distance;
-            best_site = list->sites[i];
-        }
+        // the lowest code, stays. Selected without a branch, which would be
+        // mispredicted about as often as the minimum moves.
+        bool nearer = distance < best;
+        best_site = nearer ? list.sites[i] : best_site;
+        best = nearer ? distance : best;
     }
     return best_site;
 }
+
+// Fills lattice_reach: at first the distance from each lattice point to the
+// nearest site in the eight lattice cubes around it, then lowered by way of
+// its neighbours, q's reach plus the distance from p to q, in one sweep
+// forwards and one backwards. Each value stays at or above the point's
+// distance to its nearest site, which is all the bound needs.
+void build_lattice(Nearest *n)
+{
+    double *reach = n->lattice_reach;
+    std::fill(reach, reach + lattice_room * lattice_room * lattice_room, HUGE_VAL);
+    // Squared distances first, roots once per point.
+    for (int site = 0; site < n->site_count; site++) {
+        const int c[3] = {(int)(n->site_rgb[site] & 255), (int)((n->site_rgb[site] >> 8) & 255),
+                          (int)(n->site_rgb[site] >> 16)};
+        for (int corner = 0; corner < 8; corner++) {
+            int p[3], sum = 0;
+            for (int a = 0; a < 3; a++) {
+                p[a] = c[a] / lattice_step + (corner >> a & 1);
+                sum += squared(p[a] * lattice_step - c[a]);
+            }
+            double &at = reach[lattice_index(p[0], p[1], p[2])];
+            at = std::min(at, (double)sum);
+        }
+    }
+    for (int i = 0; i < lattice_side; i++)
+        for (int j = 0; j < lattice_side; j++)
+            for (int k = 0; k < lattice_side; k++) {
+                double &at = reach[lattice_index(i, j, k)];
+                at = std::sqrt(at);
+            }
+    // The 13 neighbours a forward sweep has already passed (the other 13 for
+    // the backward sweep), as steps in the array, and how far each is. The
+    // margin of unreachable points around the lattice saves bounds checks.
+    int passed[13];
+    double distance[13];
+    int count = 0;
+    for (int di = -1; di <= 0; di++)
+        for (int dj = -1; dj <= 1; dj++)
+            for (int dk = -1; dk <= 1; dk++)
+                if (di < 0 || dj < 0 || (dj == 0 && dk < 0)) {
+                    passed[count] = (di * lattice_room + dj) * lattice_room + dk;
+                    distance[count++] = lattice_step * std::sqrt((double)(di * di + dj * dj + dk * dk));
+                }
+    for (int direction = 1; direction >= -1; direction -= 2) {
+        const int begin = direction > 0 ? 0 : lattice_side - 1, end = direction > 0 ? lattice_side : -1;
+        for (int i = begin; i != end; i += direction)
+            for (int j = begin; j != end; j += direction)
+                for (int k = begin; k != end; k += direction) {
+                    double &at = reach[lattice_index(i, j, k)];
+                    for (int q = 0; q < 13; q++)
+                        at = std::min(at, (&at)[direction * passed[q]] + distance[q]);
+                }
+    }
+}
+
+inline uint32_t colour_packed(const uint8_t rgb[3]) { return rgb[0] | rgb[1] << 8 | rgb[2] << 16; }
 
 bool build(Nearest *n)
 {
@@ -167,30 +293,37 @@ bool build(Nearest *n)
     for (int code = 0; code < 65536; code++) {
         uint8_t rgb[3];
         decode_code((uint16_t)code, rgb);
-        uint32_t colour = (uint32_t)rgb[0] << 16 | rgb[1] << 8 | rgb[2];
+        uint32_t colour = colour_packed(rgb);
         if (seen[colour >> 3] & (1 << (colour & 7)))
             continue;
         seen[colour >> 3] |= (uint8_t)(1 << (colour & 7));
-        memcpy(n->site_rgb[n->site_count], rgb, 3);
+        n->site_rgb[n->site_count] = colour;
         n->site_code[n->site_count++] = (uint16_t)code;
     }
-    for (int v = 0; v < 256; v++) {
+    build_lattice(n);
+    for (int level = 0; level < level_count; level++) {
+        const int high = (1 << cell_shift(level)) - 1;
+        for (int d = -255; d <= 255; d++) {
+            int least = d < 0 ? -d : d > high ? d - high : 0, greatest = std::max(d, high - d);
+            n->axis_terms[level][d + 255] = (uint64_t)squared(least) << 32 | (uint32_t)squared(greatest);
+        }
+    }
+    for (int v = 0; v < 64; v++) {
         n->morton[v] = 0;
-        for (int bit = 0; bit < 8; bit++)
+        for (int bit = 0; bit < 6; bit++)
             n->morton[v] |= (uint32_t)((v >> bit) & 1) << (3 * bit);
     }
-    // calloc: the pages of cells and answers never reached are never
-    // touched, and an all-zero atomic pointer is null on every platform we
-    // build for.
-    for (int level = 0; level < level_count; level++) {
+    // calloc: the pages of slots never reached are never touched, and an
+    // all-zero atomic pointer is null on every platform we build for.
+    for (int level = 0; level < leaf_level; level++) {
         n->cells[level] = (std::atomic<const SiteList *> *)calloc((size_t)1 << (3 * level),
                                                                   sizeof(std::atomic<const SiteList *>));
         if (!n->cells[level])
             return false;
     }
-    n->answers = (uint16_t *)calloc((size_t)1 << 24, sizeof(uint16_t));
-    SiteList *all = new_list((size_t)n->site_count);
-    if (!n->answers || !all)
+    n->leaves = (std::atomic<Leaf *> *)calloc((size_t)1 << (3 * leaf_level), sizeof(std::atomic<Leaf *>));
+    SiteList *all = (SiteList *)malloc(offsetof(SiteList, sites) + n->site_count * sizeof(uint16_t));
+    if (!n->leaves || !all)
         return false;
     all->count = (uint32_t)n->site_count;
     for (int site = 0; site < n->site_count; site++)
@@ -212,17 +345,20 @@ const Nearest *nearest_structure()
     return structure;
 }
 
-// The nearest site of a colour: from the cache, else searched and cached.
-// Returns -1 when out of memory.
+// The nearest site of a colour: known, or searched and kept. Returns -1
+// when out of memory.
 inline int nearest_site(const Nearest &n, int r, int g, int b)
 {
-    uint16_t *entry = &n.answers[morton_index(n, r, g, b)];
-    int known = __atomic_load_n(entry, __ATOMIC_RELAXED);
+    std::atomic<Leaf *> &slot = n.leaves[leaf_index(n, r, g, b)];
+    Leaf *leaf = slot.load(std::memory_order_acquire);
+    if (!leaf && !(leaf = make_leaf(n, slot, r, g, b)))
+        return -1;
+    uint16_t *answer = &leaf->answers[leaf_colour(r, g, b)];
+    int known = __atomic_load_n(answer, __ATOMIC_RELAXED);
     if (known)
         return known - 1;
-    int site = search_nearest_site(n, r, g, b);
-    if (site >= 0)
-        __atomic_store_n(entry, (uint16_t)(site + 1), __ATOMIC_RELAXED);
+    int site = search_leaf(n, leaf->list, r, g, b);
+    __atomic_store_n(answer, (uint16_t)(site + 1), __ATOMIC_RELAXED);
     return site;
 }
 
@@ -303,7 +439,7 @@ int dithered_codes(const uint8_t *rgb, int w, int h, uint16_t *codes)
                 return -1;
             codes[(size_t)y * w + x] = n->site_code[site];
             for (int c = 0; c < 3; c++) {
-                float e = want[c] - n->site_rgb[site][c];
+                float e = want[c] - (float)(n->site_rgb[site] >> (8 * c) & 255);
                 here[3 * (size_t)(x + 1 + step) + c] += e * (7.0f / 16);
                 below[3 * (size_t)(x + 1 - step) + c] += e * (3.0f / 16);
                 below[3 * (size_t)(x + 1) + c] += e * (5.0f / 16);

@@ -1,0 +1,376 @@
+// nearest_bench: the speed and memory of the nearest-code search (the
+// "--best" encoder) beside the format's own encoder, and the error
+// diffusion experiment: PSNR and banding of nearest codes, dithered codes
+// and the format's encoder on smooth gradients and on the photo-like picture.
+//
+//   nearest_bench [--runs N]
+//
+// The photo-like pictures are gfx16bench's (--write-bmp), read back through
+// the project's BMP reader. Every timing of the search runs in a process of
+// its own (fork), since its lists and answers, once made, stay for the
+// process: each run pays for them as a program encoding one picture does.
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <allegro.h>
+
+#include "bmpread.h"
+#include "codec.h"
+#include "nearest.h"
+
+#ifndef GFX16BENCH_PATH
+#define GFX16BENCH_PATH "gfx16bench"
+#endif
+
+namespace {
+
+struct Picture {
+    const char *name;
+    int w, h;
+    std::vector<uint8_t> rgb;  // R, G, B a pixel, rows top to bottom
+};
+
+[[noreturn]] void fail(const char *what)
+{
+    fprintf(stderr, "nearest_bench: %s\n", what);
+    exit(1);
+}
+
+// ---- Pictures ---------------------------------------------------------------
+
+Picture photo(int size)
+{
+    char path[] = "/tmp/nearest_bench.XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0)
+        fail("cannot make a temporary file");
+    close(fd);
+    std::string command = std::string(GFX16BENCH_PATH) + " --write-bmp " + path + " --size " + std::to_string(size);
+    fflush(stdout);
+    if (system(command.c_str()) != 0)
+        fail("gfx16bench --write-bmp failed");
+    set_color_conversion(COLORCONV_TOTAL);
+    BITMAP *b = load_bmp_checked(path, NULL);
+    unlink(path);
+    if (!b || bitmap_color_depth(b) != 32)
+        fail("cannot read gfx16bench's picture");
+    Picture pic{"photo-like", b->w, b->h, std::vector<uint8_t>((size_t)b->w * b->h * 3)};
+    for (int y = 0; y < b->h; y++)
+        for (int x = 0; x < b->w; x++) {
+            uint32_t c = ((uint32_t *)b->line[y])[x];
+            uint8_t *p = &pic.rgb[3 * ((size_t)y * b->w + x)];
+            p[0] = (uint8_t)getr32(c);
+            p[1] = (uint8_t)getg32(c);
+            p[2] = (uint8_t)getb32(c);
+        }
+    destroy_bitmap(b);
+    return pic;
+}
+
+// hsv: h in degrees, s and v 0..1; channels 0..255, rounded.
+void hsv_pixel(double h, double s, double v, uint8_t *p)
+{
+    double c = v * s, hp = std::fmod(h, 360.0) / 60.0, x = c * (1 - std::fabs(std::fmod(hp, 2.0) - 1));
+    double rgb[3] = {0, 0, 0};
+    int sector = (int)hp;
+    const int order[6][3] = {{0, 1, 2}, {1, 0, 2}, {1, 2, 0}, {2, 1, 0}, {2, 0, 1}, {0, 2, 1}};
+    rgb[order[sector][0]] = c;
+    rgb[order[sector][1]] = x;
+    for (int i = 0; i < 3; i++)
+        p[i] = (uint8_t)std::lround(255.0 * (rgb[i] + v - c));
+}
+
+// Smooth pictures, 1024 wide, where nearest codes may show bands.
+Picture hue_ramp()
+{
+    // Hue across, once round the circle; value from 1 down to 0.4.
+    Picture pic{"hue ramp", 1024, 256, std::vector<uint8_t>(1024 * 256 * 3)};
+    for (int y = 0; y < pic.h; y++)
+        for (int x = 0; x < pic.w; x++)
+            hsv_pixel(360.0 * (x + 0.5) / pic.w, 0.55, 1.0 - 0.6 * (y + 0.5) / pic.h, &pic.rgb[3 * (y * pic.w + x)]);
+    return pic;
+}
+
+Picture sky()
+{
+    // A pale sky: light blue to white across, a little darker downwards.
+    Picture pic{"sky", 1024, 256, std::vector<uint8_t>(1024 * 256 * 3)};
+    const double from[3] = {110, 160, 225}, to[3] = {235, 240, 250};
+    for (int y = 0; y < pic.h; y++)
+        for (int x = 0; x < pic.w; x++) {
+            double t = (x + 0.5) / pic.w, shade = 1.0 - 0.15 * (y + 0.5) / pic.h;
+            for (int c = 0; c < 3; c++)
+                pic.rgb[3 * (y * pic.w + x) + c] = (uint8_t)std::lround((from[c] + (to[c] - from[c]) * t) * shade);
+        }
+    return pic;
+}
+
+Picture dusk()
+{
+    // Dark and slow: deep violet to dark orange, value 0.1 to 0.3.
+    Picture pic{"dusk", 1024, 256, std::vector<uint8_t>(1024 * 256 * 3)};
+    for (int y = 0; y < pic.h; y++)
+        for (int x = 0; x < pic.w; x++)
+            hsv_pixel(270.0 + 100.0 * (x + 0.5) / pic.w, 0.7, 0.1 + 0.2 * (y + 0.5) / pic.h,
+                      &pic.rgb[3 * (y * pic.w + x)]);
+    return pic;
+}
+
+// ---- Timing in a process of its own -------------------------------------------
+
+double seconds(clockid_t clock)
+{
+    timespec ts;
+    clock_gettime(clock, &ts);
+    return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
+long resident_kib()
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return atol(line.c_str() + 6);
+    return -1;
+}
+
+struct Run {
+    double wall_ms, cpu_ms, second_wall_ms;  // second: the same call again
+    long memory_kib;                         // resident memory it added
+};
+
+// nearest_codes over `pic` in a child process, from nothing.
+Run fresh_run(const Picture &pic)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        fail("pipe failed");
+    pid_t child = fork();
+    if (child < 0)
+        fail("fork failed");
+    if (child == 0) {
+        std::vector<uint16_t> codes((size_t)pic.w * pic.h, 1);  // touched before the clock
+        long before = resident_kib();
+        double wall0 = seconds(CLOCK_MONOTONIC), cpu0 = seconds(CLOCK_PROCESS_CPUTIME_ID);
+        int status = nearest_codes(pic.rgb.data(), codes.size(), codes.data());
+        double wall1 = seconds(CLOCK_MONOTONIC), cpu1 = seconds(CLOCK_PROCESS_CPUTIME_ID);
+        Run r{(wall1 - wall0) * 1e3, (cpu1 - cpu0) * 1e3, 0, resident_kib() - before};
+        nearest_codes(pic.rgb.data(), codes.size(), codes.data());
+        r.second_wall_ms = (seconds(CLOCK_MONOTONIC) - wall1) * 1e3;
+        if (status != 0 || write(fds[1], &r, sizeof r) != (ssize_t)sizeof r)
+            _exit(1);
+        _exit(0);
+    }
+    close(fds[1]);
+    Run r;
+    ssize_t got = read(fds[0], &r, sizeof r);
+    close(fds[0]);
+    int status;
+    waitpid(child, &status, 0);
+    if (got != (ssize_t)sizeof r || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        fail("the search failed in its process");
+    return r;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void time_search(const Picture &pic, int runs)
+{
+    std::vector<double> wall, cpu, second, memory;
+    for (int i = 0; i < runs; i++) {
+        Run r = fresh_run(pic);
+        wall.push_back(r.wall_ms);
+        cpu.push_back(r.cpu_ms);
+        second.push_back(r.second_wall_ms);
+        memory.push_back(r.memory_kib / 1024.0);
+    }
+    printf("  %4dx%-4d  first call %8.1f ms (CPU %7.1f ms)   again %7.1f ms   memory +%5.1f MiB\n", pic.w, pic.h,
+           median(wall), median(cpu), median(second), median(memory));
+}
+
+// The format's own encoder core on the same picture (tables built, median).
+double time_format_encoder(const Picture &pic, int runs)
+{
+    BITMAP *source = create_bitmap_ex(32, pic.w, pic.h), *work = create_bitmap_ex(32, pic.w, pic.h);
+    BITMAP *carrier = create_bitmap_ex(8, pic.w, 2 * pic.h);
+    if (!source || !work || !carrier)
+        fail("not enough memory for the bitmaps");
+    for (int y = 0; y < pic.h; y++)
+        for (int x = 0; x < pic.w; x++) {
+            const uint8_t *p = &pic.rgb[3 * ((size_t)y * pic.w + x)];
+            ((uint32_t *)source->line[y])[x] = (uint32_t)makecol32(p[0], p[1], p[2]);
+        }
+    prepare_encoder();
+    std::vector<double> wall;
+    for (int i = 0; i < runs; i++) {
+        blit(source, work, 0, 0, 0, 0, pic.w, pic.h);
+        double t0 = seconds(CLOCK_MONOTONIC);
+        encode_picture(work, carrier);
+        wall.push_back((seconds(CLOCK_MONOTONIC) - t0) * 1e3);
+    }
+    destroy_bitmap(source);
+    destroy_bitmap(work);
+    destroy_bitmap(carrier);
+    return median(wall);
+}
+
+// ---- Quality ------------------------------------------------------------------
+
+// The codes the format's own encoder chooses.
+std::vector<uint16_t> format_codes(const Picture &pic)
+{
+    BITMAP *work = create_bitmap_ex(32, pic.w, pic.h), *carrier = create_bitmap_ex(8, pic.w, 2 * pic.h);
+    if (!work || !carrier)
+        fail("not enough memory for the bitmaps");
+    for (int y = 0; y < pic.h; y++)
+        for (int x = 0; x < pic.w; x++) {
+            const uint8_t *p = &pic.rgb[3 * ((size_t)y * pic.w + x)];
+            ((uint32_t *)work->line[y])[x] = (uint32_t)makecol32(p[0], p[1], p[2]);
+        }
+    encode_picture(work, carrier);
+    std::vector<uint16_t> codes((size_t)pic.w * pic.h);
+    for (int y = 0; y < pic.h; y++)
+        for (int x = 0; x < pic.w; x++)
+            codes[(size_t)y * pic.w + x] = join_code(carrier->line[2 * y][x], carrier->line[2 * y + 1][x]);
+    destroy_bitmap(work);
+    destroy_bitmap(carrier);
+    return codes;
+}
+
+std::vector<float> decoded(const std::vector<uint16_t> &codes)
+{
+    std::vector<float> out(codes.size() * 3);
+    for (size_t i = 0; i < codes.size(); i++) {
+        uint8_t rgb[3];
+        decode_code(codes[i], rgb);
+        for (int c = 0; c < 3; c++)
+            out[3 * i + c] = rgb[c];
+    }
+    return out;
+}
+
+// Gaussian blur, sigma 2 (radius 6), edges repeated; rows, then columns.
+std::vector<float> blurred(const std::vector<float> &in, int w, int h)
+{
+    const int radius = 6;
+    float kernel[2 * radius + 1], sum = 0;
+    for (int i = -radius; i <= radius; i++)
+        sum += kernel[i + radius] = (float)std::exp(-i * i / 8.0);
+    for (float &k : kernel)
+        k /= sum;
+    std::vector<float> across(in.size()), out(in.size());
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            for (int c = 0; c < 3; c++) {
+                float acc = 0;
+                for (int i = -radius; i <= radius; i++)
+                    acc += kernel[i + radius] * in[3 * ((size_t)y * w + std::clamp(x + i, 0, w - 1)) + c];
+                across[3 * ((size_t)y * w + x) + c] = acc;
+            }
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            for (int c = 0; c < 3; c++) {
+                float acc = 0;
+                for (int i = -radius; i <= radius; i++)
+                    acc += kernel[i + radius] * across[3 * ((size_t)std::clamp(y + i, 0, h - 1) * w + x) + c];
+                out[3 * ((size_t)y * w + x) + c] = acc;
+            }
+    return out;
+}
+
+double psnr(const std::vector<float> &a, const std::vector<float> &b)
+{
+    double squares = 0;
+    for (size_t i = 0; i < a.size(); i++)
+        squares += (double)(a[i] - b[i]) * (a[i] - b[i]);
+    double mse = squares / a.size();
+    return mse > 0 ? 10 * std::log10(255.0 * 255.0 / mse) : INFINITY;
+}
+
+void compare_quality(const Picture &pic)
+{
+    std::vector<float> source(pic.rgb.begin(), pic.rgb.end());
+    std::vector<float> source_blurred = blurred(source, pic.w, pic.h);
+    std::vector<uint16_t> nearest(source.size() / 3), dithered(source.size() / 3);
+    if (nearest_codes(pic.rgb.data(), nearest.size(), nearest.data()) != 0 ||
+        dithered_codes(pic.rgb.data(), pic.w, pic.h, dithered.data()) != 0)
+        fail("not enough memory for the search");
+    const struct {
+        const char *name;
+        std::vector<uint16_t> codes;
+    } encoders[] = {{"format's encoder", format_codes(pic)}, {"nearest", nearest}, {"dithered", dithered}};
+    for (const auto &e : encoders) {
+        std::vector<float> out = decoded(e.codes);
+        printf("  %-11s %-17s %7.2f dB %14.2f dB\n", pic.name, e.name, psnr(source, out),
+               psnr(source_blurred, blurred(out, pic.w, pic.h)));
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int runs = 5;
+    if (argc == 3 && !strcmp(argv[1], "--runs") && atoi(argv[2]) > 0) {
+        runs = atoi(argv[2]);
+    } else if (argc != 1) {
+        fputs("usage: nearest_bench [--runs N]\n", stderr);
+        return 2;
+    }
+    if (install_allegro(SYSTEM_NONE, &errno, atexit) != 0)
+        fail("cannot start Allegro");
+    set_color_depth(32);
+
+    std::string load;
+    std::getline(std::ifstream("/proc/loadavg"), load);
+    load = load.substr(0, load.find(' ', load.find(' ', load.find(' ') + 1) + 1));
+    printf("nearest_bench: exact nearest codes (\"--best\"), %u cores, load %s\n",
+           std::thread::hardware_concurrency(), load.c_str());
+#ifndef __OPTIMIZE__
+    printf("WARNING: not an optimised build; the figures mean nothing\n");
+#endif
+    Picture big = photo(4096), small = photo(256);
+    printf("\nsearch on gfx16bench's photo-like pictures, each run in a fresh process, median of %d:\n", runs);
+    time_search(small, runs);
+    time_search(big, runs);
+    printf("  the format's encoder core on 4096x4096: %.1f ms\n", time_format_encoder(big, runs));
+
+    // The every-colour picture reaches every cell and every answer: the
+    // most memory the search can take.
+    Picture every{"every colour", 4096, 4096, std::vector<uint8_t>((size_t)3 << 24)};
+    for (size_t p = 0; p < ((size_t)1 << 24); p++) {
+        size_t x = p % 4096, y = p / 4096;
+        every.rgb[3 * p] = (uint8_t)(x % 256);
+        every.rgb[3 * p + 1] = (uint8_t)(y % 256);
+        every.rgb[3 * p + 2] = (uint8_t)(x / 256 + 16 * (y / 256));
+    }
+    printf("  every colour once (the most memory it takes):\n");
+    time_search(every, 1);
+
+    printf("\nerror diffusion: PSNR, and PSNR after a Gaussian blur of sigma 2 of both pictures\n"
+           "(the low-frequency error that shows as bands; higher is better)\n");
+    printf("  %-11s %-17s %10s %17s\n", "picture", "codes", "PSNR", "blurred PSNR");
+    Picture smooth[] = {hue_ramp(), sky(), dusk()};
+    for (const Picture &pic : smooth)
+        compare_quality(pic);
+    compare_quality(big);
+    return 0;
+}
+END_OF_MAIN()
