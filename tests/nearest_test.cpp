@@ -169,6 +169,91 @@ TEST(NearestCode, EqualsBruteForceOverAllCodes)
     }
 }
 
+// Every colour's nearest code by a method of its own: the squared distance
+// transform of the whole cube, one axis at a time, each line the lower
+// envelope of parabolas (Felzenszwalb and Huttenlocher). It runs on keys
+// 65536 * squared distance + code, so the least key holds the least
+// distance and, among equals, the lowest code; and since no two keys are
+// equal the envelope is exact in integers.
+const int64_t weight = 65536, unreached = INT64_MAX;
+
+// One line of 256 keys, `stride` apart: out(i) = min over j of f(j) + weight (i - j)^2.
+void transform_line(int64_t *f, ptrdiff_t stride)
+{
+    int parabola[256];
+    int64_t num[257], den[257];  // boundary k (num / den) between parabola k - 1 and k
+    int64_t value[256];
+    int k = -1;
+    for (int q = 0; q < 256; q++) {
+        value[q] = f[q * stride];
+        if (value[q] == unreached)
+            continue;
+        // Where parabola q overtakes the last of the envelope, as a fraction.
+        int64_t n = 0, d = 1;
+        while (k >= 0) {
+            int p = parabola[k];
+            n = (value[q] + weight * q * q) - (value[p] + weight * p * p);
+            d = 2 * weight * (q - p);
+            if (k == 0 || n * den[k] > num[k] * d)
+                break;
+            k--;
+        }
+        parabola[++k] = q;
+        num[k] = n;
+        den[k] = d;
+    }
+    if (k < 0)
+        return;
+    for (int i = 0, j = 0; i < 256; i++) {
+        while (j < k && num[j + 1] < (int64_t)i * den[j + 1])
+            j++;
+        int p = parabola[j];
+        f[i * stride] = value[p] + weight * (i - p) * (i - p);
+    }
+}
+
+std::vector<int64_t> transform_of_every_colour()
+{
+    const Golden &t = golden();
+    std::vector<int64_t> key((size_t)1 << 24, unreached);
+    for (int code = 65535; code >= 0; code--)
+        key[(size_t)t.rgb[code][0] << 16 | t.rgb[code][1] << 8 | t.rgb[code][2]] = code;
+    for (int axis = 0; axis < 3; axis++) {
+        const ptrdiff_t stride = (ptrdiff_t)1 << (8 * axis);
+        for (size_t line = 0; line < 65536; line++) {
+            // The two coordinates other than `axis`, spread round it.
+            size_t low = line & (stride - 1), high = (line - low) << 8;
+            transform_line(&key[high | low], stride);
+        }
+    }
+    return key;
+}
+
+TEST(NearestCode, EveryColourEqualsDistanceTransform)
+{
+    ASSERT_TRUE(golden().loaded);
+    std::vector<int64_t> key = transform_of_every_colour();
+    std::vector<uint8_t> plane(3 << 16);
+    std::vector<uint16_t> codes(1 << 16);
+    for (int r = 0; r < 256; r++) {
+        for (int i = 0; i < 65536; i++) {
+            plane[3 * i] = (uint8_t)r;
+            plane[3 * i + 1] = (uint8_t)(i >> 8);
+            plane[3 * i + 2] = (uint8_t)i;
+        }
+        ASSERT_EQ(nearest_codes(plane.data(), 65536, codes.data()), 0);
+        for (int i = 0; i < 65536; i++) {
+            int64_t want = key[(size_t)r << 16 | i];
+            if (codes[i] != want % weight) {
+                BruteForce check = brute_force(r, i >> 8, i & 255);
+                FAIL() << "colour " << r << "," << (i >> 8) << "," << (i & 255) << ": " << codes[i]
+                       << ", transform " << want % weight << " at " << want / weight << ", brute force "
+                       << check.code << " at " << check.distance;
+            }
+        }
+    }
+}
+
 // Large runs are shared among threads inside, and several callers may run at
 // once: two callers on pictures of random colours, checked on a sample.
 TEST(NearestCode, ConcurrentCallersOnLargeRuns)
