@@ -23,13 +23,22 @@
 // exactly costs far more than a picture of 256 x 256 may take. So the RGB
 // cube is cut into cells, level by level (cells of 128, 64, ... 4 levels a
 // side), and each cell keeps the list of the sites that can be nearest to
-// some colour in it: a site whose least distance to the cell is greater than
-// the greatest distance of some other site to the cell loses everywhere in
-// it to that other site. A cell's list is its parent's list, filtered this
-// way (a colour's nearest site is in the list of every cell that holds the
-// colour). Lists are made only for the cells a picture reaches, so a small
-// picture pays for few of them, and a photo of 4096 x 4096 for about an
-// eighth of the 262,144 smallest cells.
+// some colour in it: those whose least distance to the cell is within a
+// bound on how far any colour of the cell is from its nearest site. A
+// cell's list is its parent's list, filtered this way (a colour's nearest
+// site is in the list of every cell that holds the colour). Lists are made
+// only for the cells a picture reaches, so a small picture pays for few of
+// them, and a photo of 4096 x 4096 for about an eighth of the 262,144
+// smallest cells.
+//
+// The bound is the lesser of two. Any one site's greatest distance to the
+// cell bounds it, and for small cells the best such site gives a close
+// bound; but for a large cell even the best is half the cell's diagonal
+// away from its far corners. So a lattice of points 8 levels apart also
+// keeps an upper bound on each point's distance to its nearest site, found
+// once at the start; every colour is within half a lattice cube's diagonal
+// of some lattice point. For cells of 32 levels and more that bound is the
+// tighter one, and their lists come out two to three times shorter.
 //
 // Searching a smallest cell's list (about 20 sites) for every pixel would
 // still be too slow for large pictures, whose pixels repeat colours about 20
@@ -79,8 +88,7 @@ struct Nearest {
     // least in the high 32 bits, the greatest in the low ones. Summing the
     // three axes' entries sums both at once, with no carry between them.
     uint64_t axis_terms[level_count][511];
-    // No colour near a lattice point is farther from its nearest site than
-    // this from the point, less the distance between them.
+    // At least the distance from each lattice point to its nearest site.
     double lattice_reach[lattice_room * lattice_room * lattice_room];  // lattice_index()
     std::atomic<const SiteList *> *cells[leaf_level];  // levels above the leaves
     // In Morton order (the bits of the cell coordinates interleaved), so the
