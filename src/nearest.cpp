@@ -248,17 +248,19 @@ void build_lattice(Nearest *n)
     std::fill(reach, reach + lattice_room * lattice_room * lattice_room, HUGE_VAL);
     // Squared distances first, roots once per point.
     for (int site = 0; site < n->site_count; site++) {
-        const int c[3] = {(int)(n->site_rgb[site] & 255), (int)((n->site_rgb[site] >> 8) & 255),
-                          (int)(n->site_rgb[site] >> 16)};
-        for (int corner = 0; corner < 8; corner++) {
-            int p[3], sum = 0;
-            for (int a = 0; a < 3; a++) {
-                p[a] = c[a] / lattice_step + (corner >> a & 1);
-                sum += squared(p[a] * lattice_step - c[a]);
-            }
-            double &at = reach[lattice_index(p[0], p[1], p[2])];
-            at = std::min(at, (double)sum);
+        int cube[3], to_corner[3][2];
+        for (int a = 0; a < 3; a++) {
+            int c = (int)(n->site_rgb[site] >> (8 * a) & 255);
+            cube[a] = c / lattice_step;
+            to_corner[a][0] = squared(c - cube[a] * lattice_step);
+            to_corner[a][1] = squared((cube[a] + 1) * lattice_step - c);
         }
+        for (int i = 0; i < 2; i++)
+            for (int j = 0; j < 2; j++)
+                for (int k = 0; k < 2; k++) {
+                    double &at = reach[lattice_index(cube[0] + i, cube[1] + j, cube[2] + k)];
+                    at = std::min(at, (double)(to_corner[0][i] + to_corner[1][j] + to_corner[2][k]));
+                }
     }
     for (int i = 0; i < lattice_side; i++)
         for (int j = 0; j < lattice_side; j++)
