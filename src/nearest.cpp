@@ -72,15 +72,22 @@ struct SiteList {
     uint16_t sites[1];  // really `count` of them, in increasing order
 };
 
+// Marks an answer not yet known. Code 128 (value 0, hue 1) decodes to black
+// as code 0 does, so it is never the lowest code of its colour and never an
+// answer; the answers can then be the codes themselves, one load nearer the
+// pixel than a site number.
+const uint16_t unknown = 128;
+
 // A smallest cell: the answers found so far for its colours, and its list.
 struct Leaf {
-    uint16_t answers[64];  // site + 1, 0 while not known; index leaf_colour()
+    uint16_t answers[64];  // nearest code or `unknown`; index leaf_colour()
     SiteList list;         // last: its sites run on past the struct
 };
 
 struct Nearest {
     int site_count;
     uint16_t site_code[65536];  // the lowest code that decodes to each site
+    uint32_t code_rgb[65536];   // the colour of every code, as site_rgb
     uint32_t site_rgb[65536];   // r | g << 8 | b << 16
     uint32_t morton[64];        // the bits of a cell coordinate, spread three apart
     // Squared least and greatest distance on one axis from a channel value
@@ -214,7 +221,7 @@ __attribute__((noinline)) Leaf *make_leaf(const Nearest &n, std::atomic<Leaf *> 
     Leaf *made = (Leaf *)malloc(offsetof(Leaf, list.sites) + std::max(count, 1u) * sizeof(uint16_t));
     if (!made)
         return NULL;
-    memset(made->answers, 0, sizeof made->answers);
+    std::fill(made->answers, made->answers + 64, unknown);
     made->list.count = count;
     memcpy(made->list.sites, scratch.kept.data(), count * sizeof(uint16_t));
     return publish(slot, made);
@@ -304,6 +311,7 @@ bool build(Nearest *n)
         uint8_t rgb[3];
         decode_code((uint16_t)code, rgb);
         uint32_t colour = colour_packed(rgb);
+        n->code_rgb[code] = colour;
         if (seen[colour >> 3] & (1 << (colour & 7)))
             continue;
         seen[colour >> 3] |= (uint8_t)(1 << (colour & 7));
@@ -355,21 +363,21 @@ const Nearest *nearest_structure()
     return structure;
 }
 
-// The nearest site of a colour: known, or searched and kept. Returns -1
+// The nearest code of a colour: known, or searched and kept. Returns -1
 // when out of memory.
-inline int nearest_site(const Nearest &n, int r, int g, int b)
+inline int find_code(const Nearest &n, int r, int g, int b)
 {
     std::atomic<Leaf *> &slot = n.leaves[leaf_index(n, r, g, b)];
     Leaf *leaf = slot.load(std::memory_order_acquire);
     if (!leaf && !(leaf = make_leaf(n, slot, r, g, b)))
         return -1;
     uint16_t *answer = &leaf->answers[leaf_colour(r, g, b)];
-    int known = __atomic_load_n(answer, __ATOMIC_RELAXED);
-    if (known)
-        return known - 1;
-    int site = search_leaf(n, leaf->list, r, g, b);
-    __atomic_store_n(answer, (uint16_t)(site + 1), __ATOMIC_RELAXED);
-    return site;
+    uint16_t code = __atomic_load_n(answer, __ATOMIC_RELAXED);
+    if (code != unknown)
+        return code;
+    code = n.site_code[search_leaf(n, leaf->list, r, g, b)];
+    __atomic_store_n(answer, code, __ATOMIC_RELAXED);
+    return code;
 }
 
 // The nearest codes of a run of pixels: 0, or -1 when memory ran out.
@@ -377,10 +385,10 @@ int codes_of_run(const Nearest &n, const uint8_t *rgb, size_t pixels, uint16_t *
 {
     for (size_t i = 0; i < pixels; i++) {
         const uint8_t *p = rgb + 3 * i;
-        int site = nearest_site(n, p[0], p[1], p[2]);
-        if (site < 0)
+        int code = find_code(n, p[0], p[1], p[2]);
+        if (code < 0)
             return -1;
-        codes[i] = n.site_code[site];
+        codes[i] = (uint16_t)code;
     }
     return 0;
 }
@@ -390,8 +398,7 @@ int codes_of_run(const Nearest &n, const uint8_t *rgb, size_t pixels, uint16_t *
 int nearest_code(uint8_t r, uint8_t g, uint8_t b)
 {
     const Nearest *n = nearest_structure();
-    int site = n ? nearest_site(*n, r, g, b) : -1;
-    return site < 0 ? -1 : n->site_code[site];
+    return n ? find_code(*n, r, g, b) : -1;
 }
 
 int nearest_codes(const uint8_t *rgb, size_t pixels, uint16_t *codes)
@@ -444,12 +451,12 @@ int dithered_codes(const uint8_t *rgb, int w, int h, uint16_t *codes)
                 want[c] = std::clamp(p[c] + err[c], 0.0f, 255.0f);
                 target[c] = (int)(want[c] + 0.5f);
             }
-            int site = nearest_site(*n, target[0], target[1], target[2]);
-            if (site < 0)
+            int code = find_code(*n, target[0], target[1], target[2]);
+            if (code < 0)
                 return -1;
-            codes[(size_t)y * w + x] = n->site_code[site];
+            codes[(size_t)y * w + x] = (uint16_t)code;
             for (int c = 0; c < 3; c++) {
-                float e = want[c] - (float)(n->site_rgb[site] >> (8 * c) & 255);
+                float e = want[c] - (float)(n->code_rgb[code] >> (8 * c) & 255);
                 here[3 * (size_t)(x + 1 + step) + c] += e * (7.0f / 16);
                 below[3 * (size_t)(x + 1 - step) + c] += e * (3.0f / 16);
                 below[3 * (size_t)(x + 1) + c] += e * (5.0f / 16);
