@@ -325,4 +325,34 @@ TEST(DitheredCodes, FlatPictures)
     }
 }
 
+// On a slow ramp, where nearest codes show bands several levels high, the
+// decoded colours of the dithered codes follow the source in every block of
+// 8 x 8 pixels.
+TEST(DitheredCodes, BlockMeansFollowARamp)
+{
+    ASSERT_TRUE(golden().loaded);
+    const Golden &t = golden();
+    const int w = 256, h = 64, block = 8;
+    std::vector<uint8_t> ramp(3 * w * h);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            const int from[3] = {60, 90, 140}, to[3] = {200, 210, 230};
+            for (int c = 0; c < 3; c++)
+                ramp[3 * (y * w + x) + c] = (uint8_t)(from[c] + (to[c] - from[c]) * x / (w - 1));
+        }
+    std::vector<uint16_t> codes(w * h);
+    ASSERT_EQ(dithered_codes(ramp.data(), w, h, codes.data()), 0);
+    double worst = 0;
+    for (int by = 0; by < h; by += block)
+        for (int bx = 0; bx < w; bx += block)
+            for (int c = 0; c < 3; c++) {
+                double difference = 0;
+                for (int y = by; y < by + block; y++)
+                    for (int x = bx; x < bx + block; x++)
+                        difference += t.rgb[codes[y * w + x]][c] - ramp[3 * (y * w + x) + c];
+                worst = std::max(worst, std::fabs(difference) / (block * block));
+            }
+    EXPECT_LE(worst, 1.5);
+}
+
 }  // namespace
