@@ -1,6 +1,8 @@
-// The nearest code of a colour against a brute-force search over all 65536
-// codes, each decoded by the independent implementation whose answers are in
-// the golden table (decoded-codes.rgb).
+// The nearest code of a colour against independent answers: a brute-force
+// search over all 65536 codes and, for every colour of the cube, a distance
+// transform, both on the colours of the golden table (decoded-codes.rgb,
+// from an independent implementation of the decoder). Then error diffusion,
+// by what it must keep: the mean colour.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -23,8 +25,8 @@ const Golden &golden()
     static Golden *g = [] {
         Golden *table = new Golden;
         FILE *f = fopen(GOLDEN_DIR "/decoded-codes.rgb", "rb");
-        uint8_t bytes[65536 * 3];
-        if (f && fread(bytes, 1, sizeof bytes, f) == sizeof bytes) {
+        std::vector<uint8_t> bytes(65536 * 3);
+        if (f && fread(bytes.data(), 1, bytes.size(), f) == bytes.size()) {
             for (int i = 0; i < 65536 * 3; i++)
                 table->rgb[i / 3][i % 3] = bytes[i];
             table->loaded = true;
