@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -218,18 +217,32 @@ double time_search(Search search, const Picture &pic, int runs)
     return median(wall);
 }
 
-// The format's own encoder core on the same picture (tables built, median).
-double time_format_encoder(const Picture &pic, int runs)
+// The 32-bit bitmap the format's encoder takes, and the carrier it fills.
+BITMAP *picture_bitmap(const Picture &pic)
 {
-    BITMAP *source = create_bitmap_ex(32, pic.w, pic.h), *work = create_bitmap_ex(32, pic.w, pic.h);
-    BITMAP *carrier = create_bitmap_ex(8, pic.w, 2 * pic.h);
-    if (!source || !work || !carrier)
+    BITMAP *b = create_bitmap_ex(32, pic.w, pic.h);
+    if (!b)
         fail("not enough memory for the bitmaps");
     for (int y = 0; y < pic.h; y++)
         for (int x = 0; x < pic.w; x++) {
             const uint8_t *p = &pic.rgb[3 * ((size_t)y * pic.w + x)];
-            ((uint32_t *)source->line[y])[x] = (uint32_t)makecol32(p[0], p[1], p[2]);
+            ((uint32_t *)b->line[y])[x] = (uint32_t)makecol32(p[0], p[1], p[2]);
         }
+    return b;
+}
+
+BITMAP *carrier_bitmap(const Picture &pic)
+{
+    BITMAP *b = create_bitmap_ex(8, pic.w, 2 * pic.h);
+    if (!b)
+        fail("not enough memory for the bitmaps");
+    return b;
+}
+
+// The format's own encoder core on the same picture (tables built, median).
+double time_format_encoder(const Picture &pic, int runs)
+{
+    BITMAP *source = picture_bitmap(pic), *work = picture_bitmap(pic), *carrier = carrier_bitmap(pic);
     prepare_encoder();
     std::vector<double> wall;
     for (int i = 0; i < runs; i++) {
@@ -249,14 +262,7 @@ double time_format_encoder(const Picture &pic, int runs)
 // The codes the format's own encoder chooses.
 std::vector<uint16_t> format_codes(const Picture &pic)
 {
-    BITMAP *work = create_bitmap_ex(32, pic.w, pic.h), *carrier = create_bitmap_ex(8, pic.w, 2 * pic.h);
-    if (!work || !carrier)
-        fail("not enough memory for the bitmaps");
-    for (int y = 0; y < pic.h; y++)
-        for (int x = 0; x < pic.w; x++) {
-            const uint8_t *p = &pic.rgb[3 * ((size_t)y * pic.w + x)];
-            ((uint32_t *)work->line[y])[x] = (uint32_t)makecol32(p[0], p[1], p[2]);
-        }
+    BITMAP *work = picture_bitmap(pic), *carrier = carrier_bitmap(pic);
     encode_picture(work, carrier);
     std::vector<uint16_t> codes((size_t)pic.w * pic.h);
     for (int y = 0; y < pic.h; y++)
