@@ -395,6 +395,8 @@ int codes_of_run(const Nearest &n, const uint8_t *rgb, size_t pixels, uint16_t *
 
 } // namespace
 
+int prepare_nearest(void) { return nearest_structure() ? 0 : -1; }
+
 int nearest_code(uint8_t r, uint8_t g, uint8_t b)
 {
     const Nearest *n = nearest_structure();

@@ -11,6 +11,11 @@
 #include <cstddef>
 #include <cstdint>
 
+// Builds what the search starts from (a few milliseconds, once per process)
+// now rather than in the first call, e.g. on another thread while the
+// picture is read. Returns 0, or -1 when there is not enough memory.
+int prepare_nearest(void);
+
 // The nearest code of one colour, or -1 when there is not enough memory
 // for the search's tables.
 int nearest_code(uint8_t r, uint8_t g, uint8_t b);
