@@ -64,6 +64,7 @@ BruteForce brute_force(int r, int g, int b)
 struct Colour {
     uint8_t r, g, b;
 };
+static_assert(sizeof(Colour) == 3, "a vector of colours is a run of R, G, B pixels");
 
 // The colours of each family of cases.
 std::vector<Colour> random_colours()
@@ -115,23 +116,28 @@ std::vector<Colour> every_colour_sample()
     return out;
 }
 
-// Midpoints of two decoded colours a few levels apart whose differences are
-// all even: equally far from both, so unless a third colour is nearer the
-// answer is a tie between two colours.
+// Midpoints of two decoded colours whose codes are neighbours (a value, hue
+// or saturation level apart), where every channel differs by an even amount:
+// equally far from both, so unless a third colour is nearer the answer is a
+// tie between two colours.
 std::vector<Colour> midpoints()
 {
     const Golden &t = golden();
+    const int steps[] = {1, 2, 128, 129, 127, 8192, 8193, 8320};
     std::vector<Colour> out;
     Lcg rng(11);
     while (out.size() < 3000) {
-        const int *a = t.rgb[rng.next() & 65535];
-        int d[3], m[3];
+        int code = (int)(rng.next() & 65535), other = code + steps[rng.next() % 8];
+        if (other > 65535)
+            continue;
+        const int *a = t.rgb[code], *b = t.rgb[other];
+        bool even = true, same = true;
         for (int c = 0; c < 3; c++) {
-            d[c] = 2 * ((int)(rng.next() % 5) - 2);
-            m[c] = a[c] + d[c] / 2;
+            even &= (a[c] - b[c]) % 2 == 0;
+            same &= a[c] == b[c];
         }
-        if (m[0] >= 0 && m[1] >= 0 && m[2] >= 0 && m[0] < 256 && m[1] < 256 && m[2] < 256)
-            out.push_back({(uint8_t)m[0], (uint8_t)m[1], (uint8_t)m[2]});
+        if (even && !same)
+            out.push_back({(uint8_t)((a[0] + b[0]) / 2), (uint8_t)((a[1] + b[1]) / 2), (uint8_t)((a[2] + b[2]) / 2)});
     }
     return out;
 }
@@ -150,7 +156,7 @@ TEST(NearestCode, EqualsBruteForceOverAllCodes)
         {"edges of the cube", cube_edges, 50},
         {"near greys", near_greys, 500},
         {"every-colour picture", every_colour_sample, 100},
-        {"midpoints", midpoints, 300},
+        {"midpoints", midpoints, 1000},
     };
     for (const Family &f : families) {
         SCOPED_TRACE(f.name);
