@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -725,6 +726,32 @@ int gfx16_encode_best(const unsigned char *rgb, int w, int h, unsigned char *car
         return -1;
     return gfx16_encode_best_rows(rgb, (ptrdiff_t)w * 3, &gfx16_rgb, w, 0, h, carrier, carrier + w,
                                   (ptrdiff_t)w * 2, preview, (ptrdiff_t)w * 3, &gfx16_rgb);
+}
+
+int gfx16_encode_dithered(const unsigned char *rgb, int w, int h, unsigned char *carrier, unsigned char *preview)
+{
+    if (!rgb || !carrier || !fits(w, h, 3))
+        return -1;
+    std::vector<uint16_t> codes;
+    try {
+        codes.resize((size_t)w * h);
+    } catch (const std::bad_alloc &) {
+        return -2;
+    }
+    if (dithered_codes(rgb, w, h, codes.data()) != 0)
+        return -2;
+    const uint32_t *decoded = decoded_colours();
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            uint16_t code = codes[(size_t)y * w + x];
+            carrier[(size_t)2 * y * w + x] = code_low_byte(code);
+            carrier[(size_t)(2 * y + 1) * w + x] = code_high_byte(code);
+            if (preview) {
+                uint32_t c = decoded[code];
+                put_pixel(preview + ((size_t)y * w + x) * 3, gfx16_rgb, c & 255, c >> 8 & 255, c >> 16);
+            }
+        }
+    return 0;
 }
 
 int gfx16_decode(const unsigned char *carrier, int w, int carrier_h, unsigned char *rgb)

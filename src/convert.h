@@ -9,7 +9,9 @@
 #include "load.h"
 #include "save.h"
 
-enum class Encoder { format, best };
+// The format's own encoder, the nearest code of every pixel, or nearest
+// codes with the error diffused (which needs the whole picture at once).
+enum class Encoder { format, best, dithered };
 
 // Encodes every row of `source` into `carrier` and, when given, its preview
 // into `preview`. "" or the reason, after the name of the file it concerns.

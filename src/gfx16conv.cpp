@@ -68,6 +68,9 @@ const char help[] =
     "Options:\n"
     "  --best            encode: choose for every pixel the code that decodes\n"
     "                    nearest to it, instead of the format's dithered encoder\n"
+    "  --dither          with --best: carry each pixel's error on to its\n"
+    "                    neighbours (no bands in smooth gradients, a little\n"
+    "                    noise; the picture is held whole)\n"
     "  --stats           encode: also print PSNR, SSIM and CIEDE2000 of the\n"
     "                    picture against its decoded carrier\n"
     "  --diff OUT        compare: write a picture of where A and B differ\n"
@@ -94,7 +97,7 @@ const char help[] =
 const uint64_t default_max_pixels = 128ull << 20;
 
 struct Options {
-    bool best = false, stats = false, force = false, quiet = false, png = false, preview = false;
+    bool best = false, dither = false, stats = false, force = false, quiet = false, png = false, preview = false;
     const char *out_dir = nullptr, *diff = nullptr;
     unsigned jobs = 0;
     PictureLimits limits;
@@ -108,6 +111,11 @@ int error(const std::string &file, const std::string &what)
     std::lock_guard<std::mutex> hold(print_lock);
     fprintf(stderr, "gfx16conv: %s: %s\n", file.c_str(), what.c_str());
     return 1;
+}
+
+Encoder encoder_of(const Options &o)
+{
+    return o.dither ? Encoder::dithered : o.best ? Encoder::best : Encoder::format;
 }
 
 // An output checked before anything is read or written.
@@ -199,7 +207,7 @@ int encode_file(const char *input, const char *carrier_name, const char *preview
         codes->name = carrier_name;
         if (shown)
             shown->name = preview_name;
-        why = encode_stream(*source, *codes, shown.get(), o.best ? Encoder::best : Encoder::format);
+        why = encode_stream(*source, *codes, shown.get(), encoder_of(o));
     }
     if (!why.empty()) {
         std::lock_guard<std::mutex> hold(print_lock);
@@ -217,7 +225,9 @@ int encode_file(const char *input, const char *carrier_name, const char *preview
             return error(input, why);
         std::vector<uint8_t> codes_again((size_t)picture.w * 2 * picture.h);
         decoded = picture;
-        (o.best ? gfx16_encode_best : gfx16_encode)(picture.rgb.data(), picture.w, picture.h, codes_again.data(), nullptr);
+        Encoder e = encoder_of(o);
+        (e == Encoder::dithered ? gfx16_encode_dithered : e == Encoder::best ? gfx16_encode_best : gfx16_encode)(
+            picture.rgb.data(), picture.w, picture.h, codes_again.data(), nullptr);
         gfx16_decode(codes_again.data(), picture.w, 2 * picture.h, decoded.rgb.data());
         print_quality(picture, decoded, "");
     }
@@ -498,6 +508,8 @@ int run(int argc, char **argv)
             options_done = true;
         } else if (!strcmp(a, "--best") && command == "encode") {
             o.best = true;
+        } else if (!strcmp(a, "--dither") && command == "encode") {
+            o.dither = true;
         } else if (!strcmp(a, "--stats") && command == "encode") {
             o.stats = true;
         } else if (!strcmp(a, "--preview") && command == "encode") {
@@ -540,6 +552,8 @@ int run(int argc, char **argv)
     }
     if (command == "compare")
         return files.size() == 2 ? compare_files(files[0], files[1], o) : bad_usage(nullptr);
+    if (o.dither && !o.best)
+        return bad_usage("--dither goes with --best");
     if (o.out_dir)
         return files.empty() ? bad_usage(nullptr) : convert_files(command == "encode", files, o);
     if (o.png || o.preview || o.jobs)

@@ -10,6 +10,7 @@
    line for each failure; exits with 1 if there was any. */
 #include <gfx16/codec.h>
 
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -167,6 +168,54 @@ static void check_codes(const char *golden_dir, const char *out_dir)
     free(want), free(carrier), free(rgb);
 }
 
+/* Calls from several threads at once, the very first calls of the process
+   among them, each on its own picture: the tables are built once, and
+   every thread gets the codes and colours it gets alone. */
+enum { THREADS = 6, SMALL = 300 };
+
+struct Job {
+    unsigned char rgb[SMALL * SMALL * 3], carrier[SMALL * SMALL * 2], preview[SMALL * SMALL * 3];
+    unsigned char decoded[SMALL * SMALL * 3];
+    int best, status;
+};
+
+static void *encode_job(void *arg)
+{
+    struct Job *j = arg;
+    j->status = (j->best ? gfx16_encode_best : gfx16_encode)(j->rgb, SMALL, SMALL, j->carrier, j->preview) |
+                gfx16_decode(j->carrier, SMALL, 2 * SMALL, j->decoded);
+    return NULL;
+}
+
+static void check_threads_at_once(void)
+{
+    static struct Job jobs[THREADS], alone;
+    pthread_t threads[THREADS];
+    int started[THREADS];
+    for (int t = 0; t < THREADS; t++) {
+        for (size_t i = 0; i < sizeof jobs[t].rgb; i++)
+            jobs[t].rgb[i] = (unsigned char)((i * (7 + 2 * t)) ^ (i >> 9));
+        jobs[t].best = t % 2;
+    }
+    for (int t = 0; t < THREADS; t++)
+        started[t] = pthread_create(&threads[t], NULL, encode_job, &jobs[t]) == 0;
+    for (int t = 0; t < THREADS; t++) {
+        if (started[t])
+            pthread_join(threads[t], NULL);
+        else
+            fail("cannot start a thread for the test");
+    }
+    for (int t = 0; t < THREADS; t++) {
+        memcpy(alone.rgb, jobs[t].rgb, sizeof alone.rgb);
+        alone.best = jobs[t].best;
+        encode_job(&alone);
+        if (jobs[t].status || alone.status || memcmp(jobs[t].carrier, alone.carrier, sizeof alone.carrier) ||
+            memcmp(jobs[t].preview, alone.preview, sizeof alone.preview) ||
+            memcmp(jobs[t].decoded, alone.decoded, sizeof alone.decoded))
+            fail("calls from several threads at once give other results than alone");
+    }
+}
+
 /* Bad arguments are refused and write nothing. */
 static void check_refusals(void)
 {
@@ -188,6 +237,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: codec_golden GOLDEN_DIR OUT_DIR\n");
         return 2;
     }
+    check_threads_at_once();  /* first: the tables are not built yet */
     check_refusals();
     check_codes(argv[1], argv[2]);
     check_picture(argv[2], 0);

@@ -28,7 +28,7 @@ exported=$(nm -D --defined-only "$prefix"/lib/libgfx16.so | awk '{ print $3 }' |
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 export LD_LIBRARY_PATH=$prefix/lib
 # shellcheck disable=SC2046
-cc -std=c99 -Wall -Wextra -Werror -O2 -o "$work/codec_golden" "$src/tests/codec_golden.c" \
+cc -std=c99 -Wall -Wextra -Werror -O2 -pthread -o "$work/codec_golden" "$src/tests/codec_golden.c" \
     $(pkg-config --cflags --libs gfx16)
 mkdir "$work/out"
 "$work/codec_golden" "$src/tests/golden" "$work/out"

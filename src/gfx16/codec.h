@@ -77,6 +77,14 @@ GFX16_API int gfx16_encode(const unsigned char *rgb, int w, int h,
 GFX16_API int gfx16_encode_best(const unsigned char *rgb, int w, int h,
                       unsigned char *carrier, unsigned char *preview);
 
+/* gfx16_encode_best with the error of each pixel (its colour, plus what it
+   received, minus the colour of its code) carried on to its neighbours by
+   serpentine Floyd-Steinberg: smooth gradients show no bands, at the cost of
+   a little noise (some 2 dB of PSNR on photographs). Rows depend on the rows
+   above them, so there is no row call for it. Returns as gfx16_encode_best. */
+GFX16_API int gfx16_encode_dithered(const unsigned char *rgb, int w, int h,
+                                    unsigned char *carrier, unsigned char *preview);
+
 /* carrier: w bytes a row, carrier_h rows; an odd last row is ignored.
    rgb: w * (carrier_h / 2) pixels, 3 bytes each. */
 GFX16_API int gfx16_decode(const unsigned char *carrier, int w, int carrier_h, unsigned char *rgb);

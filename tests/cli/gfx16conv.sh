@@ -126,6 +126,35 @@ check "...prints the numbers of decoded against the picture" bash -c "grep -q '^
 check "...the numbers compare gives" cmp -s out.txt compared.txt
 rm -f black.png white.png c1.png c2.png diff.png stats.bmp compared.txt
 
+# ---- --best and --dither ----------------------------------------------------
+# The nearest code of every pixel, by a search over the colours of all 65536
+# codes in the reference table (an implementation of the format that is not
+# this one); ties to the lowest code.
+check "encode --best" run 0 encode --best picture.bmp best.bmp best-preview.bmp
+check "...every code the nearest" "$python" - "$src/tests/golden/decoded-codes.rgb" picture.bmp best.bmp <<'EOF'
+import sys
+import numpy
+from PIL import Image
+table = numpy.fromfile(sys.argv[1], dtype=numpy.uint8).reshape(65536, 3).astype(numpy.int32)
+picture = numpy.asarray(Image.open(sys.argv[2]).convert("RGB"), dtype=numpy.int32)
+carrier = numpy.asarray(Image.open(sys.argv[3]), dtype=numpy.int32)
+h, w = picture.shape[:2]
+codes = carrier[0::2] + 256 * carrier[1::2]
+for y in range(0, h, 3):
+    for x in range(0, w, 2):
+        d = ((table - picture[y, x]) ** 2).sum(axis=1)
+        if codes[y, x] != int(numpy.argmin(d)):  # argmin takes the first, the lowest code
+            sys.exit("pixel %d,%d: code %d, the nearest is %d" % (x, y, codes[y, x], numpy.argmin(d)))
+EOF
+check "...its preview is the decoded carrier" run 0 decode best.bmp best-decoded.bmp
+check "...the same pixels" same best-preview.bmp best-decoded.bmp
+check "encode --best --dither" run 0 encode --best --dither picture.bmp dither.bmp dither-preview.png
+check "...its preview is the decoded carrier" run 0 decode dither.bmp dither-decoded.png
+check "...the same pixels" [ "$(compare -metric AE dither-preview.png dither-decoded.png null: 2>&1)" = 0 ]
+check "...and not the nearest codes" bash -c "! cmp -s best.bmp dither.bmp"
+check "--dither alone" run 2 encode --dither picture.bmp dither.bmp
+rm -f best*.bmp dither*
+
 # ---- Bad usage: status 2 and the usage line ---------------------------------
 for args in "" "encode" "encode picture.bmp" "decode carrier.bmp" "decode a b c" "encode a b c d" \
     "frobnicate a b" "--help x" "encode --jobs 0 --out-dir . a" "encode --max-pixels x a b" \
