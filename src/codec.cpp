@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -220,17 +221,21 @@ void colour_for_hue(int formula, int delta, int diff, float rgb[3])
     }
 }
 
-// What the encoder looks up per source pixel.
-void build_pixel_tables(EncoderTables *t)
+// What the encoder looks up per source pixel: the fine hue of one formula,
+// and the saturation fields and brightness.
+void build_hue_table(EncoderTables *t, int formula)
 {
-    for (int formula = 0; formula < 3; formula++)
-        for (int delta = 0; delta < 256; delta++)
-            for (int diff = -delta; diff <= delta; diff++) {
-                float c[3], h, s, v;
-                colour_for_hue(formula, delta, diff, c);
-                RGBtoHSV(c[0], c[1], c[2], &h, &s, &v);
-                t->fine_hue[formula][hue_index(delta, diff)] = (uint8_t)hue_level(h, 128);
-            }
+    for (int delta = 0; delta < 256; delta++)
+        for (int diff = -delta; diff <= delta; diff++) {
+            float c[3], h, s, v;
+            colour_for_hue(formula, delta, diff, c);
+            RGBtoHSV(c[0], c[1], c[2], &h, &s, &v);
+            t->fine_hue[formula][hue_index(delta, diff)] = (uint8_t)hue_level(h, 128);
+        }
+}
+
+void build_level_tables(EncoderTables *t)
+{
     for (int max = 0; max < 256; max++)
         for (int delta = 0; delta <= max; delta++) {
             float h, s, v, low = (float)(max - delta);
@@ -243,16 +248,27 @@ void build_pixel_tables(EncoderTables *t)
         t->brightness[sum] = (uint8_t)source_brightness((float)sum, 0.0f, 0.0f);
 }
 
-// What the encoder looks up per quantised colour.
-void build_quant_tables(EncoderTables *t)
+// What the encoder looks up per quantised colour: its brightness, for the
+// saturation fields [first, end).
+void build_quant_brightness(EncoderTables *t, int first, int end)
 {
-    for (int sat = 0; sat < 8; sat++)
+    for (int sat = first; sat < end; sat++)
         for (int hue = 0; hue < 64; hue++)
             for (int value = 0; value < 256; value++) {
                 float rgb[3];
                 t->quant_brightness[sat][hue][value] = (uint8_t)quantise(hue, sat, (float)value, rgb);
-                if (value % 2)
-                    continue;
+            }
+}
+
+// And the previews of first pixels (whose values are even), only when a
+// preview is asked for.
+void build_quant_previews(EncoderTables *t, int first, int end)
+{
+    for (int sat = first; sat < end; sat++)
+        for (int hue = 0; hue < 64; hue++)
+            for (int value = 0; value < 256; value += 2) {
+                float rgb[3];
+                quantise(hue, sat, (float)value, rgb);
                 PreviewEntry &q = t->quant_preview[sat][hue][value / 2];
                 for (int c = 0; c < 3; c++) {
                     // Binary search for the first base that rounds up.
@@ -304,25 +320,42 @@ const uint32_t *decoded_words(bool blue_first)
 // Static storage: nothing to allocate, so building them cannot fail.
 EncoderTables tables;
 
-void build_encoder_tables()
+// Runs the tasks on this thread and, when one can be started, a second:
+// each takes the next task not yet taken. The tables are a few milliseconds'
+// work, which is most of what a small picture costs.
+void run_tasks(const std::vector<std::function<void()>> &tasks)
 {
-    // The two halves take about as long as each other: side by side when a
-    // second thread can be had.
-    std::thread pixel_tables;
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i; (i = next++) < tasks.size();)
+            tasks[i]();
+    };
+    std::thread helper;
     try {
-        pixel_tables = std::thread(build_pixel_tables, &tables);
+        helper = std::thread(work);
     } catch (...) {
-        build_pixel_tables(&tables);
     }
-    build_quant_tables(&tables);
-    if (pixel_tables.joinable())
-        pixel_tables.join();
+    work();
+    if (helper.joinable())
+        helper.join();
 }
 
-const EncoderTables &encoder_tables()
+const uint32_t *decoded_colours();
+
+const EncoderTables &encoder_tables(bool with_previews)
 {
-    static std::once_flag once;
-    std::call_once(once, build_encoder_tables);
+    static std::once_flag codes, previews;
+    EncoderTables *t = &tables;
+    std::call_once(codes, [t] {
+        run_tasks({[t] { build_hue_table(t, RED_MAX); }, [t] { build_quant_brightness(t, 0, 4); },
+                   [t] { build_hue_table(t, GREEN_MAX); }, [t] { build_quant_brightness(t, 4, 8); },
+                   [t] { build_hue_table(t, BLUE_MAX); }, [t] { build_level_tables(t); }});
+    });
+    if (with_previews)
+        std::call_once(previews, [t] {
+            run_tasks({[t] { build_quant_previews(t, 0, 3); }, [] { decoded_colours(); },
+                       [t] { build_quant_previews(t, 3, 8); }});
+        });
     return tables;
 }
 
@@ -424,11 +457,15 @@ inline void put_pixel(uint8_t *p, const gfx16_layout &l, int r, int g, int b)
 }
 
 std::atomic<int> thread_limit{0};
+thread_local bool this_thread_only = false;
 
 unsigned threads_to_use()
 {
+    if (this_thread_only)
+        return 1;
     int limit = thread_limit.load(std::memory_order_relaxed);
-    unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+    // Asked once: the system answers by reading a file.
+    static const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
     return limit > 0 ? std::min((unsigned)limit, 8u) : cores;
 }
 
@@ -517,7 +554,7 @@ struct RowJob {
 template <class In, bool with_preview>
 void encode_rows_as(const RowJob &j, In in, int first, int end)
 {
-    const EncoderTables &t = encoder_tables();
+    const EncoderTables &t = encoder_tables(with_preview);
     const uint32_t *decoded = with_preview ? decoded_colours() : nullptr;
     for (int k = first; k < end; k++) {
         const uint8_t *px = j.pixels + k * j.pixel_stride;
@@ -585,13 +622,12 @@ bool fits(int w, int rows, int bytes)
 }
 
 // The nearest code of every pixel of rows [first, end), in pieces short
-// enough for buffers on the stack. False when the search ran out of memory.
+// enough for a buffer on the stack. False when the search ran out of memory.
 bool encode_best_rows(const RowJob &j, int first, int end)
 {
     const uint32_t *decoded = decoded_colours();
     const gfx16_layout &l = j.layout, &o = j.preview_layout;
-    enum { piece = 1024 };
-    uint8_t rgb[3 * piece];
+    enum { piece = 4096 };
     uint16_t codes[piece];
     for (int k = first; k < end; k++) {
         const uint8_t *px = j.pixels + k * j.pixel_stride;
@@ -599,22 +635,18 @@ bool encode_best_rows(const RowJob &j, int first, int end)
         uint8_t *preview = j.preview ? j.preview + k * j.preview_stride : nullptr;
         for (int x0 = 0; x0 < j.w; x0 += piece) {
             int n = std::min((int)piece, j.w - x0);
-            for (int i = 0; i < n; i++) {
-                const uint8_t *p = px + (size_t)(x0 + i) * l.bytes_per_pixel;
-                rgb[3 * i] = p[l.red];
-                rgb[3 * i + 1] = p[l.green];
-                rgb[3 * i + 2] = p[l.blue];
-            }
-            if (nearest_codes(rgb, (size_t)n, codes) != 0)
+            if (nearest_codes_of(px + (size_t)x0 * l.bytes_per_pixel, l.bytes_per_pixel, l.red, l.green, l.blue,
+                                 (size_t)n, codes) != 0)
                 return false;
             for (int i = 0; i < n; i++) {
                 low[x0 + i] = code_low_byte(codes[i]);
                 high[x0 + i] = code_high_byte(codes[i]);
-                if (preview) {
+            }
+            if (preview)
+                for (int i = 0; i < n; i++) {
                     uint32_t c = decoded[codes[i]];
                     put_pixel(preview + (size_t)(x0 + i) * o.bytes_per_pixel, o, c & 255, c >> 8 & 255, c >> 16);
                 }
-            }
         }
     }
     return true;
@@ -622,15 +654,20 @@ bool encode_best_rows(const RowJob &j, int first, int end)
 
 } // namespace
 
+unsigned codec_threads(void) { return threads_to_use(); }
+
+CodecOnThisThread::CodecOnThisThread() : before(this_thread_only) { this_thread_only = true; }
+CodecOnThisThread::~CodecOnThisThread() { this_thread_only = before; }
+
 void prepare_encoder(void)
 {
-    encoder_tables();
+    encoder_tables(true);
     decoded_colours();
 }
 
 void encode_pair(const uint8_t rgb1[3], const uint8_t rgb2[3], int odd_row, PairResult *out)
 {
-    const EncoderTables &t = encoder_tables();
+    const EncoderTables &t = encoder_tables(true);
     PairCodes c = encode_levels(t, pixel_levels(t, rgb1[0], rgb1[1], rgb1[2]),
                                 pixel_levels(t, rgb2[0], rgb2[1], rgb2[2]), odd_row);
     out->code1 = c.code1;

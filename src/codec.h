@@ -54,4 +54,20 @@ void encode_pair(const uint8_t rgb1[3], const uint8_t rgb2[3], int odd_row, Pair
 // e.g. on another thread while the picture is read.
 void prepare_encoder(void);
 
+// The threads a call of the codec would use now (gfx16_set_threads).
+unsigned codec_threads(void);
+
+// While one lives, the codec's calls on this thread use this thread alone:
+// for callers that share the work out among threads themselves.
+class CodecOnThisThread {
+public:
+    CodecOnThisThread();
+    ~CodecOnThisThread();
+    CodecOnThisThread(const CodecOnThisThread &) = delete;
+    CodecOnThisThread &operator=(const CodecOnThisThread &) = delete;
+
+private:
+    bool before;
+};
+
 #endif

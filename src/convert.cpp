@@ -1,42 +1,90 @@
 #include "convert.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
+
+#include "codec.h"
 
 namespace {
 
-// A slice is about this many bytes of source rows: large enough to keep
-// both cores busy and the system calls few, small enough to stay in the
-// caches' neighbourhood and keep memory flat.
-const uint64_t slice_bytes = 4 << 20;
+// A slice is about this many bytes of source rows: large enough to keep the
+// system calls few, small enough to keep memory flat.
+const uint64_t slice_bytes = 2 << 20;
 
-int slice_rows(int w)
-{
-    return (int)std::max<uint64_t>(1, slice_bytes / ((uint64_t)w * 4));
-}
+int slice_rows(int w) { return (int)std::max<uint64_t>(1, slice_bytes / ((uint64_t)w * 4)); }
 
-// Visits the slices [first, first + count) of h rows, from the top or from
-// the bottom.
-template <class Visit>
-std::string for_slices(int w, int h, bool bottom_up, Visit visit)
-{
-    const int rows = slice_rows(w);
-    for (int done = 0; done < h; done += rows) {
-        int count = std::min(rows, h - done);
-        int first = bottom_up ? h - done - count : done;
-        std::string why = visit(first, count);
-        if (!why.empty())
-            return why;
+// The slices of h rows, from the top or from the bottom; slice i is rows
+// [first, first + count).
+struct Slices {
+    int h, rows;
+    bool bottom_up;
+    int count() const { return (h + rows - 1) / rows; }
+    void get(int i, int *first, int *n) const
+    {
+        int done = i * rows;
+        *n = std::min(rows, h - done);
+        *first = bottom_up ? h - done - *n : done;
     }
-    return "";
-}
+};
 
-} // namespace
+// Works slice by slice through `work(first, count, blocks)`. With workers
+// to spare and no stream to keep in order, each worker takes the next
+// slice and reads, codes and writes it on its own, so that one's reading
+// and writing overlaps another's coding; the codec then works on the
+// worker's thread alone. Otherwise one slice after another, the codec
+// sharing each out. The first failure stops every worker.
+template <class Work>
+std::string for_slices(int w, int h, bool bottom_up, bool in_order, Work work)
+{
+    const Slices slices = {h, slice_rows(w), bottom_up};
+    unsigned workers = in_order ? 1 : std::min<unsigned>(codec_threads(), (unsigned)slices.count());
+    std::atomic<int> next{0};
+    std::atomic<bool> failed{false};
+    std::mutex lock;
+    std::string why;
+    auto worker = [&](bool alone) {
+        Block blocks[3];
+        std::unique_ptr<CodecOnThisThread> one_thread(alone ? nullptr : new CodecOnThisThread);
+        for (int i; !failed && (i = next++) < slices.count();) {
+            int first, count;
+            slices.get(i, &first, &count);
+            std::string failure = work(first, count, blocks);
+            if (!failure.empty()) {
+                std::lock_guard<std::mutex> hold(lock);
+                if (!failed)
+                    why = failure;
+                failed = true;
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned i = 1; i < workers; i++) {
+        try {
+            pool.emplace_back(worker, false);
+        } catch (...) {
+            break;  // this thread does the rest
+        }
+    }
+    try {
+        worker(pool.empty());
+    } catch (const std::bad_alloc &) {
+        std::lock_guard<std::mutex> hold(lock);
+        why = "not enough memory";
+        failed = true;
+    }
+    for (std::thread &t : pool)
+        t.join();
+    return why;
+}
 
 // Error diffusion carries each row's error into the next: the picture is
 // encoded whole, then given to the sinks.
-static std::string encode_dithered(PictureSource &source, CarrierSink &carrier, PictureSink *preview)
+std::string encode_dithered(PictureSource &source, CarrierSink &carrier, PictureSink *preview)
 {
     const int w = source.w, h = source.h;
     std::vector<uint8_t> rgb((size_t)w * h * 3), codes((size_t)w * h * 2), shown(preview ? rgb.size() : 0);
@@ -48,64 +96,67 @@ static std::string encode_dithered(PictureSource &source, CarrierSink &carrier, 
     if (gfx16_encode_dithered(rgb.data(), w, h, codes.data(), preview ? shown.data() : nullptr) != 0)
         return source.name + ": not enough memory to encode it";
     std::vector<uint8_t>().swap(rgb);
-    const bool bottom_up = carrier.sequential || (preview && preview->sequential);
-    return for_slices(w, h, bottom_up, [&](int first, int count) {
+    const bool in_order = carrier.sequential || (preview && preview->sequential);
+    return for_slices(w, h, in_order, in_order, [&](int first, int count, Block *blocks) {
         CodeSpace c;
-        std::string why = carrier.room(first, count, &c);
+        std::string why = carrier.room(first, count, &c, &blocks[0]);
         if (!why.empty())
             return carrier.name + ": " + why;
         for (int k = 0; k < count; k++) {
             memcpy(c.low + k * c.stride, &codes[(size_t)2 * (first + k) * w], w);
             memcpy(c.high + k * c.stride, &codes[(size_t)(2 * (first + k) + 1) * w], w);
         }
-        if (!(why = carrier.put()).empty())
+        if (!(why = carrier.put(&blocks[0])).empty())
             return carrier.name + ": " + why;
         if (!preview)
             return why;
         PixelSpace p;
-        if (!(why = preview->room(first, count, &p)).empty())
+        if (!(why = preview->room(first, count, &p, &blocks[1])).empty())
             return preview->name + ": " + why;
         PixelRows rows = {&shown[(size_t)first * w * 3], (ptrdiff_t)w * 3, gfx16_rgb};
         copy_rows(rows, w, count, p.first, p.stride, p.layout);
-        if (!(why = preview->put()).empty())
+        if (!(why = preview->put(&blocks[1])).empty())
             return preview->name + ": " + why;
         return why;
     });
 }
 
+} // namespace
+
 std::string encode_stream(PictureSource &source, CarrierSink &carrier, PictureSink *preview, Encoder encoder)
 {
-    if (encoder == Encoder::dithered) {
-        std::string why = encode_dithered(source, carrier, preview);
-        if (why.empty() && !(why = carrier.finish()).empty())
-            return carrier.name + ": " + why;
-        if (why.empty() && preview && !(why = preview->finish()).empty())
-            return preview->name + ": " + why;
-        return why;
-    }
     const int w = source.w;
-    const bool bottom_up = source.bottom_up || carrier.sequential || (preview && preview->sequential);
-    auto encode_rows = encoder == Encoder::best ? gfx16_encode_best_rows : gfx16_encode_rows;
-    std::string why = for_slices(w, source.h, bottom_up, [&](int first, int count) {
-        PixelRows in;
-        CodeSpace codes;
-        PixelSpace shown = {nullptr, 0, gfx16_rgb};
-        std::string why = source.rows(first, count, &in);
-        if (!why.empty())
-            return source.name + ": cannot load the picture: " + why;
-        if (!(why = carrier.room(first, count, &codes)).empty())
-            return carrier.name + ": " + why;
-        if (preview && !(why = preview->room(first, count, &shown)).empty())
-            return preview->name + ": " + why;
-        if (encode_rows(in.first, in.stride, &in.layout, w, first, count, codes.low, codes.high, codes.stride,
-                        shown.first, shown.stride, &shown.layout) != 0)
-            return source.name + ": the codec refused its rows";
-        if (!(why = carrier.put()).empty())
-            return carrier.name + ": " + why;
-        if (preview && !(why = preview->put()).empty())
-            return preview->name + ": " + why;
-        return why;
-    });
+    const bool in_order = carrier.sequential || (preview && preview->sequential);
+    std::string why;
+    if (encoder == Encoder::dithered) {
+        why = encode_dithered(source, carrier, preview);
+    } else {
+        auto encode_rows = encoder == Encoder::best ? gfx16_encode_best_rows : gfx16_encode_rows;
+        why = for_slices(w, source.h, source.bottom_up || in_order, in_order,
+                         [&](int first, int count, Block *blocks) {
+                             PixelRows in;
+                             CodeSpace codes;
+                             PixelSpace shown = {nullptr, 0, gfx16_rgb};
+                             std::string why = source.rows(first, count, &in, &blocks[0]);
+                             if (!why.empty())
+                                 return source.name + ": cannot load the picture: " + why;
+                             if (!(why = carrier.room(first, count, &codes, &blocks[1])).empty())
+                                 return carrier.name + ": " + why;
+                             if (preview && !(why = preview->room(first, count, &shown, &blocks[2])).empty())
+                                 return preview->name + ": " + why;
+                             int status = encode_rows(in.first, in.stride, &in.layout, w, first, count, codes.low,
+                                                      codes.high, codes.stride, shown.first, shown.stride,
+                                                      &shown.layout);
+                             if (status != 0)
+                                 return source.name + (status == -2 ? ": not enough memory to encode it"
+                                                                    : ": the codec refused its rows");
+                             if (!(why = carrier.put(&blocks[1])).empty())
+                                 return carrier.name + ": " + why;
+                             if (preview && !(why = preview->put(&blocks[2])).empty())
+                                 return preview->name + ": " + why;
+                             return why;
+                         });
+    }
     if (why.empty() && !(why = carrier.finish()).empty())
         return carrier.name + ": " + why;
     if (why.empty() && preview && !(why = preview->finish()).empty())
@@ -116,21 +167,23 @@ std::string encode_stream(PictureSource &source, CarrierSink &carrier, PictureSi
 std::string decode_stream(CarrierSource &source, PictureSink &picture)
 {
     const int w = source.w;
-    const bool bottom_up = source.bottom_up || picture.sequential;
-    std::string why = for_slices(w, source.h, bottom_up, [&](int first, int count) {
-        CodeRows codes;
-        PixelSpace out;
-        std::string why = source.rows(first, count, &codes);
-        if (!why.empty())
-            return source.name + ": cannot load the carrier: " + why;
-        if (!(why = picture.room(first, count, &out)).empty())
-            return picture.name + ": " + why;
-        if (gfx16_decode_rows(codes.low, codes.high, codes.stride, w, count, out.first, out.stride, &out.layout) != 0)
-            return source.name + ": the codec refused its rows";
-        if (!(why = picture.put()).empty())
-            return picture.name + ": " + why;
-        return why;
-    });
+    std::string why = for_slices(
+        w, source.h, source.bottom_up || picture.sequential, picture.sequential,
+        [&](int first, int count, Block *blocks) {
+            CodeRows codes;
+            PixelSpace out;
+            std::string why = source.rows(first, count, &codes, &blocks[0]);
+            if (!why.empty())
+                return source.name + ": cannot load the carrier: " + why;
+            if (!(why = picture.room(first, count, &out, &blocks[1])).empty())
+                return picture.name + ": " + why;
+            if (gfx16_decode_rows(codes.low, codes.high, codes.stride, w, count, out.first, out.stride,
+                                  &out.layout) != 0)
+                return source.name + ": the codec refused its rows";
+            if (!(why = picture.put(&blocks[1])).empty())
+                return picture.name + ": " + why;
+            return why;
+        });
     if (why.empty() && !(why = picture.finish()).empty())
         return picture.name + ": " + why;
     return why;

@@ -31,6 +31,7 @@
 #include "input.h"
 #include "load.h"
 #include "metrics.h"
+#include "nearest.h"
 #include "output.h"
 #include "save.h"
 
@@ -173,6 +174,23 @@ int encode_file(const char *input, const char *carrier_name, const char *preview
     FileFormat preview_format = FileFormat::bmp;
     if (preview_name && !picture_format_for(preview_name, &preview_format))
         return error(preview_name, "unknown picture format (use .bmp, .png, .tga or .pcx)");
+    // The search's tables are built on another core while the files are
+    // opened and the first rows read.
+    std::thread prepare;
+    if (o.best) {
+        try {
+            prepare = std::thread(prepare_nearest);
+        } catch (...) {
+        }
+    }
+    struct Join {
+        std::thread &t;
+        ~Join()
+        {
+            if (t.joinable())
+                t.join();
+        }
+    } join_prepare{prepare};
     Input in;
     OutputFile carrier, preview;
     std::string why = open_input(input, &in);

@@ -80,7 +80,7 @@ uint64_t most_bytes(const PictureLimits &limits)
 class MemoryPicture : public PictureSource {
 public:
     Picture picture;
-    std::string rows(int first, int, PixelRows *out) override
+    std::string rows(int first, int, PixelRows *out, Block *) override
     {
         out->first = picture.rgb.data() + (size_t)first * w * 3;
         out->stride = (ptrdiff_t)w * 3;
@@ -95,10 +95,12 @@ class FileRows {
 public:
     FileRows(Input &in, const BmpInfo &info, int rows_per_item) : in(in), info(info), per(rows_per_item) {}
 
-    // Reads items [first, first + count) and gives the first row of the
-    // first item and the step from an item's row to the next item's.
-    std::string read(int first, int count, const uint8_t **row, ptrdiff_t *step)
+    // Reads items [first, first + count) into `block` (or its own) and
+    // gives the first row of the first item and the step from an item's row
+    // to the next item's.
+    std::string read(int first, int count, const uint8_t **row, ptrdiff_t *step, Block *block)
     {
+        std::vector<uint8_t> &buffer = block ? block->bytes : own;
         const uint64_t stride = info.stride, rows = (uint64_t)count * per;
         // The file row of the item's first row; rows of a bottom-up file go
         // upward, so a block of items starts at its last item's last row.
@@ -121,16 +123,16 @@ private:
     Input &in;
     BmpInfo info;
     int per;
-    std::vector<uint8_t> buffer;
+    std::vector<uint8_t> own;
 };
 
 class BmpPicture : public PictureSource {
 public:
     BmpPicture(Input &in, const BmpInfo &info) : file(in, info, 1), layout(bmp_row_layout(info)) {}
-    std::string rows(int first, int count, PixelRows *out) override
+    std::string rows(int first, int count, PixelRows *out, Block *block) override
     {
         out->layout = layout;
-        return file.read(first, count, &out->first, &out->stride);
+        return file.read(first, count, &out->first, &out->stride, block);
     }
 
 private:
@@ -189,7 +191,7 @@ std::string open_bmp_picture(Input &in, const PictureLimits &limits, std::unique
 class MemoryCarrier : public CarrierSource {
 public:
     std::vector<uint8_t> indices;  // w x 2h or more
-    std::string rows(int first, int, CodeRows *out) override
+    std::string rows(int first, int, CodeRows *out, Block *) override
     {
         out->low = indices.data() + (size_t)2 * first * w;
         out->high = out->low + w;
@@ -203,10 +205,10 @@ public:
     BmpCarrier(Input &in, const BmpInfo &info) : file(in, info, 2), stride((ptrdiff_t)info.stride), top_down(info.top_down)
     {
     }
-    std::string rows(int first, int count, CodeRows *out) override
+    std::string rows(int first, int count, CodeRows *out, Block *block) override
     {
         const uint8_t *row = nullptr;
-        std::string why = file.read(first, count, &row, &out->stride);
+        std::string why = file.read(first, count, &row, &out->stride, block);
         if (!why.empty())
             return why;
         // Rows 2y and 2y + 1: the next row down in a top-down file, the

@@ -42,9 +42,10 @@ public:
     const char *format = "";
     std::string name;        // for messages
     bool bottom_up = false;  // its rows are cheapest from the last row up
-    // Rows [first, first + count), row 0 at the top; valid until the next
-    // call. "" or the reason.
-    virtual std::string rows(int first, int count, PixelRows *out) = 0;
+    // Rows [first, first + count), row 0 at the top, read into `block` (or
+    // the source's own, without one); valid until the next call with it.
+    // Calls with blocks of their own may run at once. "" or the reason.
+    virtual std::string rows(int first, int count, PixelRows *out, Block *block = nullptr) = 0;
 };
 
 // The low and high bytes of a block of picture rows' codes.
@@ -61,7 +62,7 @@ public:
     const char *format = "";
     std::string name;
     bool bottom_up = false;
-    virtual std::string rows(int first, int count, CodeRows *out) = 0;
+    virtual std::string rows(int first, int count, CodeRows *out, Block *block = nullptr) = 0;
 };
 
 // "" or the reason ("not a picture file this program reads: ...", a

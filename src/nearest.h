@@ -25,6 +25,11 @@ int nearest_code(uint8_t r, uint8_t g, uint8_t b);
 // -1 when memory ran out (some codes are then not written).
 int nearest_codes(const uint8_t *rgb, size_t pixels, uint16_t *codes);
 
+// The same on the calling thread alone, for `count` pixels of
+// `bytes_per_pixel` bytes with the channels at the offsets given.
+int nearest_codes_of(const uint8_t *pixels, int bytes_per_pixel, int red, int green, int blue, size_t count,
+                     uint16_t *codes);
+
 // Codes for a w x h picture (rows top to bottom, no padding) with the error
 // of each pixel (its colour, plus the error it received, minus the decoded
 // colour of its code) carried to its neighbours by serpentine Floyd-Steinberg.

@@ -92,6 +92,13 @@ void handle_output_signals(void)
 
 OutputFile::~OutputFile() { discard(); }
 
+void OutputFile::raise_written_end(uint64_t end)
+{
+    uint64_t seen = written_end.load();
+    while (seen < end && !written_end.compare_exchange_weak(seen, end)) {
+    }
+}
+
 std::string OutputFile::prepare(const char *name, bool force)
 {
     given = name;
@@ -229,7 +236,7 @@ std::string OutputFile::write(const void *data, size_t size)
         size -= (size_t)n;
         position += (uint64_t)n;
     }
-    written_end = std::max(written_end, position);
+    raise_written_end(position);
     return "";
 }
 
@@ -248,7 +255,7 @@ std::string OutputFile::write_at(uint64_t offset, const void *data, size_t size)
         size -= (size_t)n;
         offset += (uint64_t)n;
     }
-    written_end = std::max(written_end, offset);
+    raise_written_end(offset);
     return "";
 }
 
@@ -276,7 +283,7 @@ std::string OutputFile::finish()
         bool failed = flush_failed || ferror(file);
         off_t end = ftello(file);
         if (end > 0)
-            written_end = std::max(written_end, (uint64_t)end);
+            raise_written_end((uint64_t)end);
         if (fclose(file) != 0 && !failed) {
             failed = true;
             error = errno;

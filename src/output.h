@@ -14,6 +14,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -83,8 +84,10 @@ private:
     uid_t target_uid = 0;
     gid_t target_gid = 0;
     FILE *file = nullptr;
-    uint64_t position = 0, written_end = 0;
+    uint64_t position = 0;
+    std::atomic<uint64_t> written_end{0};  // write_at may be called from several threads at once
     int slot = -1;           // in the table of temporaries to remove on a signal
+    void raise_written_end(uint64_t end);
 };
 
 // Removes every temporary file still open on SIGINT, SIGTERM and SIGHUP,

@@ -14,6 +14,13 @@ struct Picture {
     std::vector<uint8_t> rgb;
 };
 
+// The bytes of a slice of rows on their way between a file and the codec,
+// held by whoever works on that slice: several can be at work at once.
+struct Block {
+    std::vector<uint8_t> bytes;
+    int first = 0, count = 0;
+};
+
 // The largest side of a picture (a carrier may be twice as high), and the
 // most pixels a picture may have (0: no limit but the side), with what sets
 // that limit, for the reason given when a picture breaks it.

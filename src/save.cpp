@@ -54,25 +54,31 @@ public:
 
     // The block for items [first, first + count): its first item's first
     // row and the step to the next item's.
-    uint8_t *room(int first, int count, ptrdiff_t *step)
+    uint8_t *room(int first, int count, ptrdiff_t *step, Block *block)
     {
-        at = header.size() + (uint64_t)(items - first - count) * per * stride;
-        // Zeroed once, so that the padding the codec never writes is 0.
-        if (block.size() < (size_t)((uint64_t)count * per * stride))
-            block.assign((size_t)((uint64_t)count * per * stride), 0);
-        size = (size_t)((uint64_t)count * per * stride);
+        Block &b = block ? *block : own;
+        b.first = first;
+        b.count = count;
+        // Zeroed when made, so that the padding the codec never writes is 0:
+        // a row's padding lies at the same place in every block.
+        size_t size = (size_t)((uint64_t)count * per * stride);
+        if (b.bytes.size() < size)
+            b.bytes.assign(size, 0);
         *step = -(ptrdiff_t)(per * stride);
-        return block.data() + size - stride;
+        return b.bytes.data() + size - stride;
     }
 
-    std::string put()
+    std::string put(Block *block)
     {
+        const Block &b = block ? *block : own;
+        uint64_t at = header.size() + (uint64_t)(items - b.first - b.count) * per * stride;
+        size_t size = (size_t)((uint64_t)b.count * per * stride);
         if (out.seekable())
-            return out.write_at(at, block.data(), size);
+            return out.write_at(at, b.bytes.data(), size);
         if (at != next)
             return "rows out of order for a stream";
         next += size;
-        return out.write(block.data(), size);
+        return out.write(b.bytes.data(), size);
     }
 
     uint64_t row_stride() const { return stride; }
@@ -80,22 +86,22 @@ public:
 private:
     OutputFile &out;
     int items, per;
-    uint64_t stride, at = 0, next = 0;
-    size_t size = 0;
-    std::vector<uint8_t> header, block;
+    uint64_t stride, next = 0;
+    std::vector<uint8_t> header;
+    Block own;
 };
 
 class BmpPictureSink : public PictureSink {
 public:
     BmpPictureSink(OutputFile &out, int w, int h) : out(out), rows(out, w, h, 24, 1) { sequential = !out.seekable(); }
     std::string start() { return rows.start(); }
-    std::string room(int first, int count, PixelSpace *space) override
+    std::string room(int first, int count, PixelSpace *space, Block *block) override
     {
-        space->first = rows.room(first, count, &space->stride);
+        space->first = rows.room(first, count, &space->stride, block);
         space->layout = gfx16_bgr;
         return "";
     }
-    std::string put() override { return rows.put(); }
+    std::string put(Block *block) override { return rows.put(block); }
     std::string finish() override { return out.finish(); }
 
 private:
@@ -107,14 +113,14 @@ class BmpCarrierSink : public CarrierSink {
 public:
     BmpCarrierSink(OutputFile &out, int w, int h) : out(out), rows(out, w, h, 8, 2) { sequential = !out.seekable(); }
     std::string start() { return rows.start(); }
-    std::string room(int first, int count, CodeSpace *space) override
+    std::string room(int first, int count, CodeSpace *space, Block *block) override
     {
         // Row 2y of the carrier lies below row 2y + 1 in a bottom-up file.
-        space->low = rows.room(first, count, &space->stride);
+        space->low = rows.room(first, count, &space->stride, block);
         space->high = space->low - rows.row_stride();
         return "";
     }
-    std::string put() override { return rows.put(); }
+    std::string put(Block *block) override { return rows.put(block); }
     std::string finish() override { return out.finish(); }
 
 private:
@@ -131,14 +137,14 @@ public:
         picture.h = h;
         picture.rgb.resize((size_t)w * h * 3);
     }
-    std::string room(int first, int, PixelSpace *space) override
+    std::string room(int first, int, PixelSpace *space, Block *) override
     {
         space->first = picture.rgb.data() + (size_t)first * picture.w * 3;
         space->stride = (ptrdiff_t)picture.w * 3;
         space->layout = gfx16_rgb;
         return "";
     }
-    std::string put() override { return ""; }
+    std::string put(Block *) override { return ""; }
     std::string finish() override
     {
         FILE *f = out.stream();
@@ -159,14 +165,14 @@ private:
 class PngCarrierSink : public CarrierSink {
 public:
     PngCarrierSink(OutputFile &out, int w, int h) : out(out), w(w), h(h), indices((size_t)w * 2 * h) {}
-    std::string room(int first, int, CodeSpace *space) override
+    std::string room(int first, int, CodeSpace *space, Block *) override
     {
         space->low = indices.data() + (size_t)2 * first * w;
         space->high = space->low + w;
         space->stride = (ptrdiff_t)2 * w;
         return "";
     }
-    std::string put() override { return ""; }
+    std::string put(Block *) override { return ""; }
     std::string finish() override
     {
         FILE *f = out.stream();

@@ -19,6 +19,7 @@
 
 #include "gfx16/codec.h"
 #include "output.h"
+#include "picture.h"
 
 enum class FileFormat { bmp, png, tga, pcx };
 
@@ -40,16 +41,19 @@ struct CodeSpace {
 };
 
 // Each sink: room() for rows [first, first + count) (row 0 at the top),
-// filled by the caller, then put(); finish() when every row has been put.
-// A sequential sink (a BMP into a pipe) takes its blocks from the last row
-// up, each just above the one before. Every call returns "" or the reason.
+// filled by the caller, then put() with the same block; finish() when every
+// row has been put. Rooms of blocks of their own may be filled and put at
+// once, except in a sequential sink (a BMP into a pipe), which takes its
+// blocks one at a time from the last row up, each just above the one
+// before. Without a block the sink's own is used. Every call returns "" or
+// the reason.
 class PictureSink {
 public:
     virtual ~PictureSink() = default;
     bool sequential = false;
     std::string name;  // for messages
-    virtual std::string room(int first, int count, PixelSpace *out) = 0;
-    virtual std::string put() = 0;
+    virtual std::string room(int first, int count, PixelSpace *out, Block *block = nullptr) = 0;
+    virtual std::string put(Block *block = nullptr) = 0;
     virtual std::string finish() = 0;
 };
 
@@ -58,8 +62,8 @@ public:
     virtual ~CarrierSink() = default;
     bool sequential = false;
     std::string name;
-    virtual std::string room(int first, int count, CodeSpace *out) = 0;
-    virtual std::string put() = 0;
+    virtual std::string room(int first, int count, CodeSpace *out, Block *block = nullptr) = 0;
+    virtual std::string put(Block *block = nullptr) = 0;
     virtual std::string finish() = 0;
 };
 
