@@ -3,6 +3,7 @@
 #include <allegro.h>
 
 #include <climits>
+#include <ctime>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -167,10 +168,12 @@ static int run(void)
         convert_gfx();
     }
 
-    // The key state is filled in by the keyboard handler; between looks the
-    // program sleeps rather than keep a core busy.
+    // The key state is filled in by the keyboard handler, on the library's
+    // own thread; between looks the program sleeps rather than keep a core
+    // busy. (The library's rest() keeps a core a third busy under X11.)
+    const struct timespec pause = {0, 10 * 1000 * 1000};
     while (!key[KEY_SPACE])
-        rest(10);
+        nanosleep(&pause, nullptr);
     return 0;
 }
 

@@ -46,6 +46,15 @@ for size in 320x240 157x93; do
         sleep 0.1
     done
     ok "encode $size: another key leaves it running"
+    # Waiting for the space bar costs next to nothing: over two seconds it
+    # takes well under a tenth of a core (a busy loop takes all of one).
+    ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
+    before=$(ticks)
+    sleep 2
+    used=$(($(ticks) - before))
+    [ "$used" -lt $((2 * $(getconf CLK_TCK) / 10)) ] ||
+        fail "encode $size: the wait used $used clock ticks in 2 s"
+    ok "encode $size: the wait used $used clock ticks in 2 s"
     press_space_until_exit "$pid"
     expect_status 0 "encode $size"
     ok "encode $size: the space bar ends it with status 0"
