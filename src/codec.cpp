@@ -652,6 +652,22 @@ bool encode_best_rows(const RowJob &j, int first, int end)
     return true;
 }
 
+// The arguments of a row call, checked: 1 and the job to do, or what the
+// call returns (0 for no rows, -1 for bad arguments).
+int make_job(const unsigned char *pixels, ptrdiff_t pixel_stride, const gfx16_layout *layout, int w, int first_row,
+             int rows, unsigned char *low, unsigned char *high, ptrdiff_t carrier_stride, unsigned char *preview,
+             ptrdiff_t preview_stride, const gfx16_layout *preview_layout, RowJob *j)
+{
+    if (rows == 0 && w >= 1)
+        return 0;
+    if (!pixels || !low || !high || !valid_layout(layout) || first_row < 0 || !fits(w, rows, 4) ||
+        (preview && !valid_layout(preview_layout)))
+        return -1;
+    *j = {pixels, pixel_stride, *layout, w, first_row, low, high, carrier_stride,
+          preview, preview_stride, preview ? *preview_layout : gfx16_rgb};
+    return 1;
+}
+
 } // namespace
 
 unsigned codec_threads(void) { return threads_to_use(); }
@@ -696,13 +712,11 @@ int gfx16_encode_rows(const unsigned char *pixels, ptrdiff_t pixel_stride, const
                       int first_row, int rows, unsigned char *low, unsigned char *high, ptrdiff_t carrier_stride,
                       unsigned char *preview, ptrdiff_t preview_stride, const gfx16_layout *preview_layout)
 {
-    if (rows == 0 && w >= 1)
-        return 0;
-    if (!pixels || !low || !high || !valid_layout(layout) || first_row < 0 || !fits(w, rows, 4) ||
-        (preview && !valid_layout(preview_layout)))
-        return -1;
-    RowJob j = {pixels, pixel_stride, *layout, w, first_row, low, high, carrier_stride,
-                preview, preview_stride, preview ? *preview_layout : gfx16_rgb};
+    RowJob j;
+    int checked = make_job(pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride, preview,
+                           preview_stride, preview_layout, &j);
+    if (checked != 1)
+        return checked;
     for_rows(rows, (uint64_t)w * rows, [&j](int first, int end) {
         if (j.preview)
             encode_rows_in<true>(j, first, end);
@@ -716,17 +730,15 @@ int gfx16_encode_best_rows(const unsigned char *pixels, ptrdiff_t pixel_stride, 
                            int first_row, int rows, unsigned char *low, unsigned char *high, ptrdiff_t carrier_stride,
                            unsigned char *preview, ptrdiff_t preview_stride, const gfx16_layout *preview_layout)
 {
-    if (rows == 0 && w >= 1)
-        return 0;
-    if (!pixels || !low || !high || !valid_layout(layout) || first_row < 0 || !fits(w, rows, 4) ||
-        (preview && !valid_layout(preview_layout)))
-        return -1;
+    RowJob j;
+    int checked = make_job(pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride, preview,
+                           preview_stride, preview_layout, &j);
+    if (checked != 1)
+        return checked;
     // The search's tables first, so that a lack of memory for them is
     // known before anything is written.
     if (nearest_code(0, 0, 0) < 0)
         return -2;
-    RowJob j = {pixels, pixel_stride, *layout, w, first_row, low, high, carrier_stride,
-                preview, preview_stride, preview ? *preview_layout : gfx16_rgb};
     std::atomic<bool> out_of_memory{false};
     for_rows(rows, (uint64_t)w * rows, [&](int first, int end) {
         if (!encode_best_rows(j, first, end))

@@ -264,6 +264,18 @@ std::string read_all_if_needed(Input &in, const PictureLimits &limits, bool alwa
     return read_whole(in, most_bytes(limits));
 }
 
+// The format of an input, by its first bytes; a BMP that is not a regular
+// file is read whole, so that its size is known.
+std::string detect(Input &in, const PictureLimits &limits, const char **format)
+{
+    std::vector<uint8_t> head;
+    std::string why = read_head(in, 128, &head);
+    if (!why.empty())
+        return why;
+    *format = picture_format(head.data(), head.size());
+    return strcmp(*format, "BMP") ? "" : read_all_if_needed(in, limits, false);
+}
+
 } // namespace
 
 const char *picture_format(const uint8_t *head, size_t n)
@@ -287,15 +299,12 @@ const char *picture_format(const uint8_t *head, size_t n)
 std::string open_picture(Input &in, const PictureLimits &limits, std::unique_ptr<PictureSource> *out)
 {
     try {
-        std::vector<uint8_t> head;
-        std::string why = read_head(in, 128, &head);
+        const char *format;
+        std::string why = detect(in, limits, &format);
         if (!why.empty())
             return why;
-        const char *format = picture_format(head.data(), head.size());
-        if (!strcmp(format, "BMP")) {
-            why = read_all_if_needed(in, limits, false);
-            return why.empty() ? open_bmp_picture(in, limits, out) : why;
-        }
+        if (!strcmp(format, "BMP"))
+            return open_bmp_picture(in, limits, out);
         WholeReader reader = whole_reader(format);
         if (!reader)
             return not_read(format);
@@ -320,15 +329,12 @@ std::string open_picture(Input &in, const PictureLimits &limits, std::unique_ptr
 std::string open_carrier(Input &in, const PictureLimits &limits, std::unique_ptr<CarrierSource> *out)
 {
     try {
-        std::vector<uint8_t> head;
-        std::string why = read_head(in, 128, &head);
+        const char *format;
+        std::string why = detect(in, limits, &format);
         if (!why.empty())
             return why;
-        const char *format = picture_format(head.data(), head.size());
-        if (!strcmp(format, "BMP")) {
-            why = read_all_if_needed(in, limits, false);
-            return why.empty() ? open_bmp_carrier(in, limits, out) : why;
-        }
+        if (!strcmp(format, "BMP"))
+            return open_bmp_carrier(in, limits, out);
         if (strcmp(format, "PNG"))
             return *format && whole_reader(format) ? not_a_carrier : not_read(format);
         why = read_all_if_needed(in, limits, true);

@@ -221,11 +221,14 @@ std::string OutputFile::open()
     return "";
 }
 
-std::string OutputFile::write(const void *data, size_t size)
+// Writes all of `data` at `offset` (a stream: where it stands, for offset
+// -1), through interruptions and short writes; "" or the system's reason.
+std::string OutputFile::write_all(int64_t offset, const void *data, size_t size)
 {
     const uint8_t *p = (const uint8_t *)data;
+    uint64_t at = offset < 0 ? position : (uint64_t)offset;
     while (size > 0) {
-        ssize_t n = ::write(descriptor, p, size);
+        ssize_t n = offset < 0 ? ::write(descriptor, p, size) : pwrite(descriptor, p, size, (off_t)at);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -234,29 +237,19 @@ std::string OutputFile::write(const void *data, size_t size)
             return system_error(EIO);
         p += n;
         size -= (size_t)n;
-        position += (uint64_t)n;
+        at += (uint64_t)n;
     }
-    raise_written_end(position);
+    if (offset < 0)
+        position = at;
+    raise_written_end(at);
     return "";
 }
 
+std::string OutputFile::write(const void *data, size_t size) { return write_all(-1, data, size); }
+
 std::string OutputFile::write_at(uint64_t offset, const void *data, size_t size)
 {
-    const uint8_t *p = (const uint8_t *)data;
-    while (size > 0) {
-        ssize_t n = pwrite(descriptor, p, size, (off_t)offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return system_error(errno);
-        if (n == 0)
-            return system_error(EIO);
-        p += n;
-        size -= (size_t)n;
-        offset += (uint64_t)n;
-    }
-    raise_written_end(offset);
-    return "";
+    return write_all((int64_t)offset, data, size);
 }
 
 FILE *OutputFile::stream()

@@ -88,6 +88,7 @@ private:
     std::atomic<uint64_t> written_end{0};  // write_at may be called from several threads at once
     int slot = -1;           // in the table of temporaries to remove on a signal
     void raise_written_end(uint64_t end);
+    std::string write_all(int64_t offset, const void *data, size_t size);
 };
 
 // Removes every temporary file still open on SIGINT, SIGTERM and SIGHUP,

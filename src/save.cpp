@@ -190,38 +190,38 @@ private:
 
 } // namespace
 
-std::string picture_sink(FileFormat format, OutputFile &out, int w, int h, std::unique_ptr<PictureSink> *sink)
+namespace {
+
+// A BMP sink, whose header goes out at once, or one that holds the rows.
+template <class Sink, class Bmp, class MakeHeld>
+std::string make_sink(FileFormat format, OutputFile &out, int w, int h, std::unique_ptr<Sink> *sink,
+                      MakeHeld make_held)
 {
     try {
-        if (format == FileFormat::bmp) {
-            auto bmp = std::make_unique<BmpPictureSink>(out, w, h);
-            std::string why = bmp->start();
-            if (!why.empty())
-                return why;
-            *sink = std::move(bmp);
-        } else {
-            *sink = std::make_unique<HeldPictureSink>(out, format, w, h);
+        if (format != FileFormat::bmp) {
+            *sink = make_held();
+            return "";
         }
-        return "";
+        auto bmp = std::make_unique<Bmp>(out, w, h);
+        std::string why = bmp->start();
+        if (why.empty())
+            *sink = std::move(bmp);
+        return why;
     } catch (const std::bad_alloc &) {
         return "not enough memory";
     }
 }
 
+} // namespace
+
+std::string picture_sink(FileFormat format, OutputFile &out, int w, int h, std::unique_ptr<PictureSink> *sink)
+{
+    return make_sink<PictureSink, BmpPictureSink>(
+        format, out, w, h, sink, [&] { return std::make_unique<HeldPictureSink>(out, format, w, h); });
+}
+
 std::string carrier_sink(FileFormat format, OutputFile &out, int w, int h, std::unique_ptr<CarrierSink> *sink)
 {
-    try {
-        if (format == FileFormat::bmp) {
-            auto bmp = std::make_unique<BmpCarrierSink>(out, w, h);
-            std::string why = bmp->start();
-            if (!why.empty())
-                return why;
-            *sink = std::move(bmp);
-        } else {
-            *sink = std::make_unique<PngCarrierSink>(out, w, h);
-        }
-        return "";
-    } catch (const std::bad_alloc &) {
-        return "not enough memory";
-    }
+    return make_sink<CarrierSink, BmpCarrierSink>(format, out, w, h, sink,
+                                                  [&] { return std::make_unique<PngCarrierSink>(out, w, h); });
 }
