@@ -7,7 +7,8 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config # the build
     liballegro4-dev                  # the desktop program: screen, keyboard
-    libpng-dev libturbojpeg0-dev     # reading PNG and JPEG, writing PNG
+    libpng-dev zlib1g-dev            # reading and writing PNG
+    libturbojpeg0-dev                # reading JPEG
     libwebp-dev                      # reading WebP
     googletest libgtest-dev          # unit tests
     xvfb xdotool x11-apps            # GUI tests: X server, keys, screenshots (xwd)

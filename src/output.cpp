@@ -117,9 +117,21 @@ std::string OutputFile::prepare(const char *name, bool force)
     if (given.back() == '/')
         return "is a folder";
 
-    // Follow links by hand, so that the file they lead to is the one
-    // replaced, in its own folder.
+    // What is not a regular file is written through, whatever leads to it:
+    // the kernel follows the links (/dev/stdout leads to a pipe by a link
+    // only the kernel can follow).
     path = given;
+    struct stat there;
+    if (stat(given.c_str(), &there) == 0 && !S_ISREG(there.st_mode) && !S_ISDIR(there.st_mode)) {
+        has_target = true;
+        target_dev = there.st_dev;
+        target_ino = there.st_ino;
+        straight = true;
+        return "";
+    }
+
+    // A regular file: follow links by hand, so that the file they lead to
+    // is the one replaced, in its own folder.
     for (int hops = 0;; hops++) {
         struct stat st;
         if (lstat(path.c_str(), &st) != 0) {
@@ -148,10 +160,8 @@ std::string OutputFile::prepare(const char *name, bool force)
         target_gid = st.st_gid;
         if (S_ISDIR(st.st_mode))
             return "is a folder";
-        if (!S_ISREG(st.st_mode)) {
-            straight = true;  // a FIFO, a device, a socket: written through, never replaced
-            return "";
-        }
+        if (!S_ISREG(st.st_mode))
+            return "changed while it was looked at";
         if (!force && !writable(st)) {
             refused_as_protected = true;
             return "is write-protected";

@@ -209,6 +209,8 @@ check "a link as output" run 0 encode picture.bmp link.bmp
 check "...stays a link" [ -L link.bmp ]
 check "...and the file it points to is replaced" same elsewhere/target.bmp carrier.bmp
 check "...in its own folder, with nothing left there" [ "$(ls -A elsewhere)" = target.bmp ]
+check "/dev/stdout into a pipe" bash -c "'$conv' encode picture.bmp /dev/stdout | cat >from-stdout.bmp"
+check "...is written through" same from-stdout.bmp carrier.bmp
 check "/dev/null as output" run 0 encode picture.bmp /dev/null
 check "...is still the device" [ -c /dev/null ]
 mkfifo pipe.bmp
@@ -223,7 +225,7 @@ check "...holds the carrier" same "$long" carrier.bmp
 ln -s /dev/full full.tga
 check "a full disk" expect_error full.tga decode carrier.bmp full.tga
 check "...is the system's reason" said "No space left on device"
-rm -rf private.bmp kept.bmp kept-before.bmp elsewhere link.bmp pipe.bmp from-pipe.bmp "$long" full.tga
+rm -rf private.bmp kept.bmp kept-before.bmp elsewhere link.bmp pipe.bmp from-pipe.bmp "$long" full.tga from-stdout.bmp
 
 # ---- Sizes ------------------------------------------------------------------
 "$python" - <<'EOF'
