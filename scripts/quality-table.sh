@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
 conv=$build/gfx16conv
 scripts/build.sh >/dev/null
+cmake --build "$build" --target gfx16bench >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -170,6 +170,11 @@ echo "not a picture" >text.txt
 check "missing input" expect_error nothing.bmp encode nothing.bmp new.bmp
 check "input that is no picture" expect_error text.txt encode text.txt new.bmp
 check "...says so" said "not a picture file this program reads: it is none of BMP, PNG, JPEG, WebP, TGA and PCX"
+convert picture.bmp whole.png && head -c 2000 whole.png >cut.png
+convert picture.bmp -quality 90 whole.jpg && head -c 1500 whole.jpg >cut.jpg
+check "a PNG cut short" expect_error cut.png encode cut.png new.bmp
+check "a JPEG cut short" expect_error cut.jpg encode cut.jpg new.bmp
+rm -f whole.png whole.jpg cut.png cut.jpg
 check "unknown preview format" expect_error new.jpg encode picture.bmp new.bmp new.jpg
 check "unknown output format" expect_error new.jpg decode carrier.bmp new.jpg
 check "missing carrier" expect_error nothing.bmp decode nothing.bmp new.bmp
