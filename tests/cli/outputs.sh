@@ -104,11 +104,11 @@ for i in $(seq 10 33); do ln big.bmp in/p$i.bmp; done
 env --default-signal=INT "$conv" encode --preview --jobs 24 --out-dir out in/*.bmp >/dev/null 2>&1 &
 batch=$!
 for _ in $(seq 20000); do
-    [ "$(ls -A out | grep -c '^\.')" -ge 40 ] && break
+    [ "$(ls -A out | grep -c '^\.')" -ge 24 ] && break
     kill -0 $batch 2>/dev/null || break
     sleep 0.001
 done
-check "SIGINT: 40 temporaries or more were there" [ "$(ls -A out | grep -c '^\.')" -ge 40 ]
+check "SIGINT: 24 temporaries or more were there" [ "$(ls -A out | grep -c '^\.')" -ge 24 ]
 kill -INT $batch
 wait $batch
 check "...dies of it" equal "$?" 130
