@@ -149,13 +149,10 @@ bool distinct(const Input &in, OutputFile &a, OutputFile *b)
 // Commits both outputs of a call once both are complete: all or nothing.
 int commit(OutputFile &a, OutputFile *b)
 {
-    for (OutputFile *out : {&a, b})
-        if (out) {
-            std::string why = out->commit();
-            if (!why.empty())
-                return error(out->name(), why);
-        }
-    return 0;
+    OutputFile *outputs[] = {&a, b};
+    const OutputFile *failed;
+    std::string why = commit_outputs(outputs, 2, &failed);
+    return why.empty() ? 0 : error(failed->name(), why);
 }
 
 std::string open_output(OutputFile &out)

@@ -5,10 +5,13 @@
 // renamed over the name only when complete: a failure, a signal or a crash
 // never leaves a damaged file under the name, and an older file stays as it
 // was. The new file keeps the old one's permission bits (and owner, where
-// allowed); a new one gets those of any new file. A symbolic link stays a
-// link: the file it points to is replaced, in that file's folder. A FIFO, a
-// character device or a socket (a pipe, /dev/null, a terminal) and "-"
-// (standard output) are written straight through, never replaced.
+// allowed; setuid and setgid only then); a new one gets those of any new
+// file. A symbolic link stays a link: the file it points to is replaced, in
+// that file's folder. A FIFO, a device or a socket (a pipe, /dev/null) is
+// written straight through, never replaced; so is any of the process's own
+// descriptors, by "-" (standard output) or by a name that leads to one
+// (/dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N), from where it
+// stands, even when it is a regular file. A terminal is refused.
 #ifndef GFX16_OUTPUT_H
 #define GFX16_OUTPUT_H
 
@@ -19,6 +22,8 @@
 #include <cstdio>
 #include <string>
 
+struct OutputUndo;  // what a signal undoes
+
 class OutputFile {
 public:
     OutputFile() = default;
@@ -28,8 +33,9 @@ public:
 
     // Looks at `name` before anything is read or written, and says why it
     // cannot be an output: a folder, a name ending in "/", a link to
-    // nothing, or a file without write permission for the caller (unless
-    // `force`; write_protected() then tells). "" when it can.
+    // nothing, a terminal, a descriptor open for reading only, or a file
+    // without write permission for the caller (unless `force`;
+    // write_protected() then tells). "" when it can.
     std::string prepare(const char *name, bool force);
     bool write_protected() const { return refused_as_protected; }
 
@@ -63,7 +69,8 @@ public:
     // reason.
     std::string finish();
 
-    // Renames the temporary over the name.
+    // Renames the temporary over the name. (Several outputs of one call:
+    // commit_outputs.)
     std::string commit();
 
     // Removes the temporary, if any.
@@ -74,7 +81,8 @@ private:
     std::string path;        // where the file goes (links followed)
     std::string temp_path;
     int descriptor = -1;
-    bool straight = false;   // written straight through (stream, device, "-")
+    int through = -1;        // the process's own descriptor that the name leads to
+    bool straight = false;   // written straight through (stream, device, descriptor)
     bool temporary = false;
     bool has_target = false;
     bool refused_as_protected = false;
@@ -86,15 +94,38 @@ private:
     FILE *file = nullptr;
     uint64_t position = 0;
     std::atomic<uint64_t> written_end{0};  // write_at may be called from several threads at once
-    int slot = -1;           // in the table of temporaries to remove on a signal
+    std::atomic<OutputUndo *> *undo = nullptr;  // a signal's way to remove the temporary
     void raise_written_end(uint64_t end);
     std::string write_all(int64_t offset, const void *data, size_t size);
+    std::string use_descriptor(int fd);
+    std::string use_device(const struct stat &st);
+    void forget_temporary();
+    friend std::string commit_outputs(OutputFile *const outputs[], size_t count, const OutputFile **failed);
 };
 
-// Removes every temporary file still open on SIGINT, SIGTERM and SIGHUP,
-// then dies of the signal; ignores SIGXFSZ, so that a write over a file-size
-// limit fails with EFBIG and is reported like any other failed write. Call
-// once at start.
+// Commits the outputs of one call (null ones are skipped), all or nothing:
+// each file that is there is kept under a hidden link until every rename is
+// done, and put back, as a file that was not there is removed again, when a
+// rename fails or a signal comes in between. "" or the reason, and in
+// *failed the output it concerns. Outputs not committed keep their
+// temporaries, for discard.
+std::string commit_outputs(OutputFile *const outputs[], size_t count, const OutputFile **failed);
+
+// Whether a user may write a file by its permission bits, as the system
+// decides: the owner by the owner's bits only, a member of the file's group
+// (as the effective group or one of `groups`) by the group's, anyone else by
+// the others'. Root may write anything, but a file that nobody may write is
+// still write-protected for root, as rm and cp treat it.
+bool writable(uid_t file_uid, gid_t file_gid, mode_t mode, uid_t euid, gid_t egid, const gid_t *groups,
+              int group_count);
+
+// On every signal that would end the program (SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT, SIGPIPE, SIGUSR1, the real-time ones, a crash's, ...) removes
+// every temporary file and undoes a commit under way, then dies of the
+// signal. A signal ignored by whoever started the program stays ignored (a
+// closed pipe then fails a write with EPIPE, reported like any failed
+// write). Ignores SIGXFSZ, so that a write over a file-size limit fails with
+// EFBIG. Call once at start, after any library that handles signals itself.
 void handle_output_signals(void);
 
 #endif

@@ -2,9 +2,11 @@
 """Kills gfx16conv encode, then gfx16-encode (in its own Xvfb), with a signal
 while it writes the carrier of an 8000 x 8000 picture, and checks that the
 output file that was there before is untouched and that no half-written file
-has its name: the carrier goes to a temporary file first. SIGINT, SIGTERM
-and SIGHUP must also leave no temporary file behind; SIGKILL cannot be
-caught, and leaves its hidden temporary.
+has its name: the carrier goes to a temporary file first. Every signal that
+can be caught, those that end a program by default (SIGINT, SIGQUIT, SIGUSR1,
+a real-time one, ...) and those of a crash (SIGSEGV), must also leave no
+temporary file behind; SIGKILL cannot be caught, and leaves its hidden
+temporary.
 
     kill_while_saving.py BUILD_DIR
 
@@ -14,6 +16,7 @@ comes once it holds some bytes but not all of them.
 
 import glob
 import os
+import resource
 import signal
 import struct
 import subprocess
@@ -43,13 +46,25 @@ def write_picture(path):
             f.write(rows[y % 4])
 
 
+def signal_name(sig):
+    try:
+        return signal.Signals(sig).name
+    except ValueError:
+        return "signal %d" % sig
+
+
+def no_core_files():
+    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+
+
 def kill_while_writing(what, argv, folder, output, sig, env=None):
     with open(output, "wb") as f:
         f.write(OLDER)
     name = os.path.basename(output)
     pattern = os.path.join(folder, "." + name + ".*")
     proc = subprocess.Popen(argv, cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                            preexec_fn=no_core_files)
     temp = None
     seen_size = 0
     deadline = time.monotonic() + 300
@@ -73,7 +88,7 @@ def kill_while_writing(what, argv, folder, output, sig, env=None):
         return
     written = seen_size
     proc.wait()
-    what = "%s, %s" % (what, signal.Signals(sig).name)
+    what = "%s, %s" % (what, signal_name(sig))
     if proc.returncode != -sig:
         fail("%s: ended with %s before the signal landed" % (what, proc.returncode))
     with open(output, "rb") as f:
@@ -116,7 +131,8 @@ def main(argv):
     with tempfile.TemporaryDirectory() as folder:
         picture = os.path.join(folder, "test5.bmp")
         write_picture(picture)
-        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGKILL):
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1,
+                    signal.SIGRTMIN + 1, signal.SIGSEGV, signal.SIGKILL):
             kill_while_writing("gfx16conv encode", [os.path.join(build, "gfx16conv"), "encode", picture, "out.bmp"],
                                folder, os.path.join(folder, "out.bmp"), sig)
 
@@ -126,7 +142,8 @@ def main(argv):
         else:
             try:
                 env = dict(os.environ, DISPLAY=display)
-                for sig in (signal.SIGTERM, signal.SIGKILL):
+                # The library puts handlers of its own on some signals.
+                for sig in (signal.SIGTERM, signal.SIGQUIT, signal.SIGKILL):
                     kill_while_writing("gfx16-encode", [os.path.join(build, "gfx16-encode")], folder,
                                        os.path.join(folder, "output.bmp"), sig, env)
             finally:

@@ -151,13 +151,14 @@ TEST_F(Output, BmpBytesAreAllegros)
 
 TEST_F(Output, NewAndOldFilesKeepTheirPermissions)
 {
-    mode_t mask = umask(022);
+    mode_t mask = umask(0);
+    umask(mask);
     EXPECT_EQ(write_through(at("new.bmp"), "new"), "");
     struct stat st;
     ASSERT_EQ(stat(at("new.bmp").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
 
-    for (mode_t mode : {0600, 0640, 0604, 0755}) {
+    for (mode_t mode : {0600, 0640, 0604, 0755, 06755}) {
         SCOPED_TRACE(mode);
         std::ofstream(at("old.bmp")) << "old";
         chmod(at("old.bmp").c_str(), mode);
@@ -166,7 +167,117 @@ TEST_F(Output, NewAndOldFilesKeepTheirPermissions)
         ASSERT_EQ(stat(at("old.bmp").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, mode);
     }
+}
+
+// Files made by many threads at once all get 0666 less the umask: the umask
+// is never set and reset under another thread's feet.
+TEST_F(Output, NewFilesFromManyThreads)
+{
+    mode_t mask = umask(0);
     umask(mask);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; t++)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 250; i++)
+                write_through(at(std::to_string(t) + "-" + std::to_string(i)), "x");
+        });
+    for (std::thread &t : threads)
+        t.join();
+    int wrong = 0;
+    for (const std::string &name : folder_entries(dir)) {
+        struct stat st;
+        ASSERT_EQ(stat(at(name).c_str(), &st), 0);
+        wrong += (st.st_mode & 0777) != (0666u & ~mask);
+    }
+    EXPECT_EQ(folder_entries(dir).size(), 2000u);
+    EXPECT_EQ(wrong, 0);
+}
+
+// The kernel's rule, which root's tests could not see: one class of bits
+// applies, the first that fits.
+TEST(Writable, ByOwnerGroupAndOthers)
+{
+    const gid_t groups[] = {20, 30};
+    const struct {
+        uid_t uid;
+        gid_t gid;
+        mode_t mode;
+        uid_t euid;
+        gid_t egid;
+        bool expected;
+    } cases[] = {
+        {1000, 100, 0200, 1000, 100, true},    // the owner, by the owner's bit
+        {1000, 100, 0022, 1000, 100, false},   // the owner is not helped by the group's or others' bits
+        {1000, 100, 0020, 2000, 100, true},    // a member by the effective group
+        {1000, 30, 0020, 2000, 100, true},     // a member by a supplementary group
+        {1000, 30, 0202, 2000, 100, false},    // a member is not helped by others' bits
+        {1000, 40, 0002, 2000, 100, true},     // anyone else by others' bit
+        {1000, 40, 0220, 2000, 100, false},
+        {1000, 100, 0444, 0, 0, false},        // root: nobody may write it, so it is protected
+        {1000, 100, 0002, 0, 0, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "file " << c.uid << ":" << c.gid << " " << std::oct << c.mode << std::dec
+                                        << ", caller " << c.euid << ":" << c.egid);
+        EXPECT_EQ(writable(c.uid, c.gid, c.mode, c.euid, c.egid, groups, 2), c.expected);
+    }
+}
+
+// Two outputs committed together: when the second's rename fails (a folder
+// at its name), the first is put back as it was, or removed when it is new.
+TEST_F(Output, CommitsBothOrNeither)
+{
+    for (bool first_old : {false, true})
+        for (bool second_old : {false, true})
+            for (int failing : {0, 1, 2}) {  // which rename fails; 0: none
+                SCOPED_TRACE(testing::Message() << (first_old ? "old" : "new") << " and "
+                                                << (second_old ? "old" : "new") << ", failing " << failing);
+                ASSERT_EQ(system(("rm -rf " + dir + "/*").c_str()), 0);
+                const std::string names[2] = {at("carrier.bmp"), at("preview.bmp")};
+                if (first_old)
+                    std::ofstream(names[0]) << "old carrier";
+                if (second_old)
+                    std::ofstream(names[1]) << "old preview";
+                OutputFile a, b;
+                OutputFile *both[] = {&a, &b};
+                const char *texts[] = {"new carrier", "new preview"};
+                for (int i = 0; i < 2; i++) {
+                    ASSERT_EQ(both[i]->prepare(names[i].c_str(), false), "");
+                    ASSERT_EQ(both[i]->open(), "");
+                    ASSERT_EQ(both[i]->write(texts[i], strlen(texts[i])), "");
+                    ASSERT_EQ(both[i]->finish(), "");
+                }
+                if (failing) {
+                    unlink(names[failing - 1].c_str());
+                    ASSERT_EQ(mkdir(names[failing - 1].c_str(), 0755), 0);
+                }
+                const OutputFile *failed = nullptr;
+                std::string why = commit_outputs(both, 2, &failed);
+                a.discard();
+                b.discard();
+                if (!failing) {
+                    EXPECT_EQ(why, "");
+                    EXPECT_EQ(file_text(names[0]), "new carrier");
+                    EXPECT_EQ(file_text(names[1]), "new preview");
+                    EXPECT_EQ(folder_entries(dir), (std::vector<std::string>{"carrier.bmp", "preview.bmp"}));
+                    continue;
+                }
+                EXPECT_EQ(why, "Is a directory");
+                EXPECT_EQ(failed, both[failing - 1]);
+                // The carrier as it was before; the preview as it was, or the folder.
+                if (failing == 2) {
+                    EXPECT_EQ(file_text(names[0]), first_old ? "old carrier" : "");
+                }
+                if (failing == 1 && second_old) {
+                    EXPECT_EQ(file_text(names[1]), "old preview");
+                }
+                std::vector<std::string> left;
+                if (failing == 1 || first_old)
+                    left.push_back("carrier.bmp");
+                if (failing == 2 || second_old)
+                    left.push_back("preview.bmp");
+                EXPECT_EQ(folder_entries(dir), left);
+            }
 }
 
 TEST_F(Output, WriteProtectedNeedsForce)
