@@ -23,9 +23,11 @@ struct Block {
 
 // The largest side of a picture (a carrier may be twice as high), and the
 // most pixels a picture may have (0: no limit but the side), with what sets
-// that limit, for the reason given when a picture breaks it.
+// that limit, for the reason given when a picture breaks it. The programs
+// take default_max_pixels (128 Mi, e.g. 16384 x 8192) unless told otherwise.
 struct PictureLimits {
     static const int max_side = 32768;
+    static const uint64_t default_max_pixels = 128ull << 20;
     uint64_t max_pixels = 0;
     const char *set_by = "";
 };
