@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Writes the picture files that the readers' tests load: every layout a
-valid BMP may take, TGA and PCX files, damaged and hostile files, and a seed
-corpus for the fuzzer.
+valid BMP may take, TGA and PCX files, JPEGs of many scans, damaged and
+hostile files, and a seed corpus for the fuzzer.
 
     make-reader-cases.py DIR            cases and DIR/cases.txt
     make-reader-cases.py --seeds DIR    the valid cases only, as fuzzer seeds
@@ -419,6 +419,42 @@ def pcx_cases(colour):
     return out
 
 
+# ---- JPEGs of many scans ----------------------------------------------------
+
+def jpeg_segment(marker, body):
+    return bytes((0xFF, marker)) + struct.pack(">H", len(body) + 2) + body
+
+
+def many_scan_jpeg(scans, comment=b""):
+    """A grey progressive JPEG of W x H whose coefficients are all 0 (so
+    every pixel is 128, the level shift of an all-zero block), in `scans`
+    scans (64 to 694): the DC, then each of the 63 AC coefficients in a band
+    of its own, as many of them as needed first sent without their lowest
+    bits (at most 10) and then refined a bit at a time."""
+    assert 64 <= scans <= 1 + 63 * 11
+    # Every block is one symbol of the one code "0" (DC: difference 0; AC:
+    # end of band; DC refinement: a bit 0), padded with ones.
+    blocks = ((W + 7) // 8) * ((H + 7) // 8)
+    bits = "0" * blocks + "1" * (-blocks % 8)
+    entropy = bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
+    one_code = bytes((1,) + (0,) * 15) + b"\0"  # one code of length 1, for symbol 0
+    out = b"\xff\xd8" + jpeg_segment(0xFE, comment) if comment else b"\xff\xd8"
+    out += jpeg_segment(0xDB, b"\0" + b"\1" * 64)
+    out += jpeg_segment(0xC2, struct.pack(">BHHB", 8, H, W, 1) + bytes((1, 0x11, 0)))
+    out += jpeg_segment(0xC4, b"\x00" + one_code) + jpeg_segment(0xC4, b"\x10" + one_code)
+
+    def scan(first, last, high, low):
+        return jpeg_segment(0xDA, bytes((1, 1, 0, first, last, high << 4 | low))) + entropy
+
+    out += scan(0, 0, 0, 0)
+    extra = scans - 64
+    for k in range(1, 64):
+        low = min(10, extra)
+        extra -= low
+        out += scan(k, k, 0, low) + b"".join(scan(k, k, a, a - 1) for a in range(low, 0, -1))
+    return out + b"\xff\xd9"
+
+
 # ---- the cases --------------------------------------------------------------
 
 def cases():
@@ -699,6 +735,12 @@ def cases():
         too_many_pixels(32768 * 32768))
     bad("rle8-16384x16384.bmp", bmp(16384, 16384, 8, bomb, compression=1, palette=PALETTE),
         too_many_pixels(16384 * 16384))
+
+    # JPEGs of as many scans as are read, and one more; a comment that
+    # holds start-of-scan markers is no scan.
+    ref24("ref-grey128.bmp", [[(128, 128, 128)] * W for _ in range(H)])
+    valid("jpeg-100-scans.jpg", many_scan_jpeg(100, b"\xff\xda\x00\x08" * 20), "ref-grey128.bmp")
+    bad("jpeg-101-scans.jpg", many_scan_jpeg(101), "JPEG of 101 scans, more than the limit of 100")
 
     out += field_cases(ref24)
     out += tga_cases(colour, ref24)
