@@ -800,24 +800,26 @@ int gfx16_encode_dithered(const unsigned char *rgb, int w, int h, unsigned char 
 {
     if (!rgb || !carrier || !fits(w, h, 3))
         return -1;
-    // Every code is found before the first is written: a lack of memory
-    // leaves the carrier as it was.
-    std::unique_ptr<uint16_t, decltype(&free)> codes_memory((uint16_t *)malloc((size_t)w * h * 2), free);
-    uint16_t *codes = codes_memory.get();
-    if (!codes || dithered_codes(rgb, w, h, codes) != 0)
-        return -2;
-    const uint32_t *decoded = decoded_colours();
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            uint16_t code = codes[(size_t)y * w + x];
-            carrier[(size_t)2 * y * w + x] = code_low_byte(code);
-            carrier[(size_t)(2 * y + 1) * w + x] = code_high_byte(code);
-            if (preview) {
-                uint32_t c = decoded[code];
-                put_pixel(preview + ((size_t)y * w + x) * 3, gfx16_rgb, c & 255, c >> 8 & 255, c >> 16);
+    return guarded([&] {
+        // Every code is found before the first is written: a lack of memory
+        // leaves the carrier as it was.
+        std::unique_ptr<uint16_t, decltype(&free)> codes_memory((uint16_t *)malloc((size_t)w * h * 2), free);
+        uint16_t *codes = codes_memory.get();
+        if (!codes || dithered_codes(rgb, w, h, codes) != 0)
+            return -2;
+        const uint32_t *decoded = decoded_colours();
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                uint16_t code = codes[(size_t)y * w + x];
+                carrier[(size_t)2 * y * w + x] = code_low_byte(code);
+                carrier[(size_t)(2 * y + 1) * w + x] = code_high_byte(code);
+                if (preview) {
+                    uint32_t c = decoded[code];
+                    put_pixel(preview + ((size_t)y * w + x) * 3, gfx16_rgb, c & 255, c >> 8 & 255, c >> 16);
+                }
             }
-        }
-    return 0;
+        return 0;
+    });
 }
 
 int gfx16_decode(const unsigned char *carrier, int w, int carrier_h, unsigned char *rgb)
