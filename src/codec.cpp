@@ -323,27 +323,18 @@ EncoderTables tables;
 
 // Runs the tasks on this thread and, when one can be started, a second:
 // each takes the next task not yet taken. The tables are a few milliseconds'
-// work, which is most of what a small picture costs. Nothing here allocates
-// or throws (a thread that cannot be started leaves its tasks to this one),
-// so the tables are always there, whatever memory is left.
+// work, which is most of what a small picture costs. No task allocates or
+// throws, so the tables are always there, whatever memory is left.
 typedef void (*TableTask)(EncoderTables *);
 
 template <size_t N>
 void run_tasks(const TableTask (&tasks)[N])
 {
     std::atomic<size_t> next{0};
-    auto work = [&] {
+    run_shares(2, [&](unsigned) {
         for (size_t i; (i = next++) < N;)
             tasks[i](&tables);
-    };
-    std::thread helper;
-    try {
-        helper = std::thread(work);
-    } catch (...) {
-    }
-    work();
-    if (helper.joinable())
-        helper.join();
+    });
 }
 
 const EncoderTables &encoder_tables(bool with_previews)
