@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Writes the picture files that the readers' tests load: every layout a
-valid BMP may take, TGA and PCX files, damaged and hostile files, and a seed
-corpus for the fuzzer.
+valid BMP may take, TGA and PCX files, JPEGs of many scans, damaged and
+hostile files, and a seed corpus for the fuzzer.
 
     make-reader-cases.py DIR            cases and DIR/cases.txt
     make-reader-cases.py --seeds DIR    the valid cases only, as fuzzer seeds
@@ -37,8 +37,9 @@ def colour_picture():
 
 def expand(level, bits):
     """The 8-bit channel that a `bits`-bit level stands for: the level's
-    share of the full scale, rounded down."""
-    return level * 255 // ((1 << bits) - 1)
+    share of the full scale, rounded to the nearest (the full scale is odd,
+    so no share ends in a half)."""
+    return round(level * 255 / ((1 << bits) - 1))
 
 
 def picture_16(green_bits):
@@ -73,7 +74,7 @@ def colours_of(indices, palette):
 
 def pack_row(values, bpp):
     out = bytearray()
-    if bpp in (1, 4):
+    if bpp in (1, 2, 4):
         per = 8 // bpp
         for i in range(0, len(values), per):
             byte = 0
@@ -114,7 +115,9 @@ def place(rgb, masks):
 def bmp(width, height, bpp, data, header=40, compression=0, palette=None, colours_used=None,
         masks=None, top_down=False, gap=b"", planes=1, size_image=None):
     """A whole file. `masks` (3 or 4 words) go inside a header of 52 bytes or
-    more, and after a 40-byte one."""
+    more (the fourth from 56), and after a 40-byte one; compression 6's
+    fourth follows a 52-byte one. 12 is OS/2 1.x's header, 16 and 64 OS/2
+    2.x's."""
     pal = b""
     if palette is not None:
         entry = (lambda c: bytes((c[2], c[1], c[0]))) if header == 12 else \
@@ -123,6 +126,16 @@ def bmp(width, height, bpp, data, header=40, compression=0, palette=None, colour
     stored_height = -height if top_down else height
     if header == 12:
         info = struct.pack("<IHHHH", 12, width & 0xffff, stored_height & 0xffff, planes, bpp)
+    elif header == 16:
+        info = struct.pack("<IiiHH", 16, width, stored_height, planes, bpp)
+    elif header == 64:
+        if colours_used is None:
+            colours_used = len(palette) if palette is not None and len(palette) != 1 << bpp else 0
+        info = struct.pack("<IiiHHIIiiII", header, width, stored_height, planes, bpp, compression,
+                           len(data), 2835, 2835, colours_used, 0)
+        # OS/2's own: units, reserved, recording, rendering, two sizes, the
+        # colour encoding and an identifier of the application's.
+        info += struct.pack("<HHHHIIII", 0, 0, 0, 0, 0, 0, 0, 0x61707031)
     else:
         if colours_used is None:
             colours_used = len(palette) if palette is not None and len(palette) != 1 << bpp else 0
@@ -131,9 +144,10 @@ def bmp(width, height, bpp, data, header=40, compression=0, palette=None, colour
                            colours_used, 0)
         words = list(masks or [])
         if header >= 52:
-            words = (words + [0, 0, 0, 0])[:4 if header >= 56 else 3]
-            info += struct.pack("<%dI" % len(words), *words)
-            words = []
+            inside = 4 if header >= 56 else 3
+            info += struct.pack("<%dI" % inside, *(words + [0, 0, 0, 0])[:inside])
+            # The alpha mask of compression 6 follows a header without room for it.
+            words = words[inside:] if compression == 6 else []
         if header >= 108:
             info += b"sRGB"[::-1] + b"\0" * (header - 56 - 4)
             if header == 124:
@@ -231,8 +245,9 @@ def word_rows(pic, masks):
 # ---- bit fields in every placement -----------------------------------------
 
 def field_levels(widths):
-    """A picture of levels for channels of the given widths, and its colours."""
-    levels = [[tuple((x * (7 + 4 * c) + y * (3 + 5 * c) + 17 * c) % (1 << widths[c]) for c in range(3))
+    """A picture of levels for channels of the given widths, spread over each
+    channel's range, and its colours."""
+    levels = [[tuple((x * (7 + 4 * c) + y * (3 + 5 * c) + 17 * c) * 40503 % (1 << widths[c]) for c in range(3))
                for x in range(W)] for y in range(H)]
     colours = [[tuple(expand(l[c], widths[c]) for c in range(3)) for l in row] for row in levels]
     return levels, colours
@@ -243,8 +258,11 @@ def field_cases(ref24):
     order, at the bottom of the word or above a gap (an alpha field fills the
     gap in a 56-byte header)."""
     out = []
+    # Between them, fields of every width from 1 to 16 bits.
     layouts = [(16, (5, 5, 5), (0, 1)), (16, (5, 6, 5), (0,)), (16, (6, 5, 5), (0,)), (16, (5, 5, 6), (0,)),
-               (16, (4, 4, 4), (0, 4)), (32, (8, 8, 8), (0, 4, 8)), (32, (10, 10, 10), (0, 2))]
+               (16, (4, 4, 4), (0, 4)), (32, (8, 8, 8), (0, 4, 8)), (32, (10, 10, 10), (0, 2)),
+               (16, (1, 6, 9), (0,)), (32, (16, 12, 3), (0,)), (32, (2, 13, 7), (0,)), (32, (11, 14, 7), (0,)),
+               (32, (15, 15, 2), (0,))]
     orders = [(0, 1, 2), (0, 2, 1), (1, 0, 2), (1, 2, 0), (2, 0, 1), (2, 1, 0)]
     for bpp, widths, starts in layouts:
         levels, colours = field_levels(widths)
@@ -401,6 +419,42 @@ def pcx_cases(colour):
     return out
 
 
+# ---- JPEGs of many scans ----------------------------------------------------
+
+def jpeg_segment(marker, body):
+    return bytes((0xFF, marker)) + struct.pack(">H", len(body) + 2) + body
+
+
+def many_scan_jpeg(scans, comment=b""):
+    """A grey progressive JPEG of W x H whose coefficients are all 0 (so
+    every pixel is 128, the level shift of an all-zero block), in `scans`
+    scans (64 to 694): the DC, then each of the 63 AC coefficients in a band
+    of its own, as many of them as needed first sent without their lowest
+    bits (at most 10) and then refined a bit at a time."""
+    assert 64 <= scans <= 1 + 63 * 11
+    # Every block is one symbol of the one code "0" (DC: difference 0; AC:
+    # end of band; DC refinement: a bit 0), padded with ones.
+    blocks = ((W + 7) // 8) * ((H + 7) // 8)
+    bits = "0" * blocks + "1" * (-blocks % 8)
+    entropy = bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
+    one_code = bytes((1,) + (0,) * 15) + b"\0"  # one code of length 1, for symbol 0
+    out = b"\xff\xd8" + jpeg_segment(0xFE, comment) if comment else b"\xff\xd8"
+    out += jpeg_segment(0xDB, b"\0" + b"\1" * 64)
+    out += jpeg_segment(0xC2, struct.pack(">BHHB", 8, H, W, 1) + bytes((1, 0x11, 0)))
+    out += jpeg_segment(0xC4, b"\x00" + one_code) + jpeg_segment(0xC4, b"\x10" + one_code)
+
+    def scan(first, last, high, low):
+        return jpeg_segment(0xDA, bytes((1, 1, 0, first, last, high << 4 | low))) + entropy
+
+    out += scan(0, 0, 0, 0)
+    extra = scans - 64
+    for k in range(1, 64):
+        low = min(10, extra)
+        extra -= low
+        out += scan(k, k, 0, low) + b"".join(scan(k, k, a, a - 1) for a in range(low, 0, -1))
+    return out + b"\xff\xd9"
+
+
 # ---- the cases --------------------------------------------------------------
 
 def cases():
@@ -419,7 +473,7 @@ def cases():
 
     colour = colour_picture()
     pic555, pic565 = picture_16(5), picture_16(6)
-    idx8, idx20, idx16, idx5, idx2 = (index_picture(n) for n in (256, 20, 16, 5, 2))
+    idx8, idx20, idx16, idx5, idx4, idx3, idx2 = (index_picture(n) for n in (256, 20, 16, 5, 4, 3, 2))
     hole8, hole16 = index_picture_with_hole(256), index_picture_with_hole(16)
 
     def ref24(name, pic):
@@ -432,13 +486,14 @@ def cases():
     ref24("ref-555.bmp", pic555)
     ref24("ref-565.bmp", pic565)
     for name, idx, n in (("256", idx8, 256), ("20", idx20, 20), ("16", idx16, 16), ("5", idx5, 5),
-                         ("2", idx2, 2), ("hole256", hole8, 256), ("hole16", hole16, 16)):
+                         ("4", idx4, 4), ("3", idx3, 3), ("2", idx2, 2), ("hole256", hole8, 256),
+                         ("hole16", hole16, 16)):
         ref24("ref-pal%s.bmp" % name, colours_of(idx, PALETTE[:n]))
         ref8("ref-idx%s.bmp" % name, idx, n)
 
     # True colour.
     data24 = pixel_rows(rgb_rows(colour), 24, False)
-    for header in (12, 40, 52, 56, 108, 124):
+    for header in (12, 16, 40, 52, 56, 64, 108, 124):
         valid("rgb24-h%d.bmp" % header, bmp(W, H, 24, data24, header=header), "ref-colour.bmp")
     valid("rgb24-topdown.bmp", bmp(W, H, 24, pixel_rows(rgb_rows(colour), 24, True), top_down=True),
           "ref-colour.bmp")
@@ -475,15 +530,41 @@ def cases():
     valid("rgb16-565-topdown.bmp",
           bmp(W, H, 16, pixel_rows(word_rows(pic565, m565), 16, True), compression=3, masks=m565,
               top_down=True), "ref-565.bmp")
+    # Bit fields with alpha (compression 6): four masks, after a 40-byte
+    # header and inside a larger one; the alpha is ignored.
+    argb = (0xff0000, 0xff00, 0xff, 0xff000000)
+    argb_words = [[w | 0x5a000000 for w in row] for row in word_rows(colour, argb)]
+    a1555 = (0x7c00, 0x3e0, 0x1f, 0x8000)
+    a1555_words = [[w | 0x8000 for w in row] for row in word_rows(pic555, a1555)]
+    for header in (40, 52, 56, 124):
+        valid("rgba32-abf-h%d.bmp" % header, bmp(W, H, 32, pixel_rows(argb_words, 32, False), header=header,
+                                                  compression=6, masks=argb), "ref-colour.bmp")
+    valid("rgba16-abf1555.bmp", bmp(W, H, 16, pixel_rows(a1555_words, 16, False), compression=6, masks=a1555),
+          "ref-555.bmp")
 
     # Paletted.
-    for header in (12, 40, 52, 56, 108, 124):
+    for header in (12, 16, 40, 52, 56, 64, 108, 124):
         valid("pal8-h%d.bmp" % header, bmp(W, H, 8, pixel_rows(idx8, 8, False), header=header,
                                             palette=PALETTE), "ref-pal256.bmp", "ref-idx256.bmp")
         valid("pal4-h%d.bmp" % header, bmp(W, H, 4, pixel_rows(idx16, 4, False), header=header,
                                             palette=PALETTE[:16]), "ref-pal16.bmp", "ref-idx16.bmp")
         valid("pal1-h%d.bmp" % header, bmp(W, H, 1, pixel_rows(idx2, 1, False), header=header,
                                             palette=PALETTE[:2]), "ref-pal2.bmp", "ref-idx2.bmp")
+        valid("pal2-h%d.bmp" % header, bmp(W, H, 2, pixel_rows(idx4, 2, False), header=header,
+                                            palette=PALETTE[:4]), "ref-pal4.bmp", "ref-idx4.bmp")
+    valid("pal2-short.bmp", bmp(W, H, 2, pixel_rows(idx3, 2, False), palette=PALETTE[:3]),
+          "ref-pal3.bmp", "ref-idx3.bmp")
+    valid("pal2-topdown.bmp", bmp(W, H, 2, pixel_rows(idx4, 2, True), palette=PALETTE[:4], top_down=True),
+          "ref-pal4.bmp", "ref-idx4.bmp")
+    # Palettes longer than 256 entries: the indices reach the first 256, the
+    # pixel data's offset says where the pixels are.
+    long_palette = PALETTE + [(255 - i, i, 255) for i in range(44)]
+    valid("pal8-palette-300.bmp", bmp(W, H, 8, pixel_rows(idx8, 8, False), palette=long_palette,
+                                      colours_used=300), "ref-pal256.bmp", "ref-idx256.bmp")
+    valid("pal4-palette-300.bmp", bmp(W, H, 4, pixel_rows(idx16, 4, False), palette=long_palette,
+                                      colours_used=300), "ref-pal16.bmp", "ref-idx16.bmp")
+    valid("pal8-count-past-palette.bmp", bmp(W, H, 8, pixel_rows(idx8, 8, False), palette=PALETTE,
+                                             colours_used=0xffffffff), "ref-pal256.bmp", "ref-idx256.bmp")
     valid("pal8-short.bmp", bmp(W, H, 8, pixel_rows(idx20, 8, False), palette=PALETTE[:20]),
           "ref-pal20.bmp", "ref-idx20.bmp")
     valid("pal4-short.bmp", bmp(W, H, 4, pixel_rows(idx5, 4, False), palette=PALETTE[:5]),
@@ -541,10 +622,20 @@ def cases():
         "picture larger than 32768 pixels a side")
     bad("rgb24-30000x30000.bmp", patch(patch(plain24, 18, "<i", 30000), 22, "<i", 30000),
         "pixel data shorter than the header says")
-    for bpp in (0, 2, 7, 64):
+    for bpp in (0, 3, 7, 48):
         bad("bpp-%d.bmp" % bpp, patch(plain24, 28, "<H", bpp), "unsupported bits per pixel")
+    # The variants that are named as they are refused.
+    bad("bpp-64.bmp", patch(plain24, 28, "<H", 64), "unsupported bits per pixel: 64")
     bad("compression-7.bmp", patch(plain24, 30, "<I", 7), "unsupported compression")
-    bad("compression-jpeg.bmp", patch(plain24, 30, "<I", 4), "unsupported compression")
+    bad("compression-jpeg.bmp", patch(patch(plain24, 30, "<I", 4), 28, "<H", 0),
+        "unsupported compression: embedded JPEG")
+    bad("compression-png.bmp", patch(patch(plain24, 30, "<I", 5), 28, "<H", 0),
+        "unsupported compression: embedded PNG")
+    bad("os2-rle24.bmp", bmp(W, H, 24, data24, header=64, compression=4), "unsupported compression: OS/2 RLE24")
+    bad("os2-huffman.bmp", bmp(W, H, 1, pixel_rows(idx2, 1, False), header=64, compression=3,
+                               palette=PALETTE[:2]), "unsupported compression: OS/2 Huffman")
+    bad("os2-compression-6.bmp", bmp(W, H, 24, data24, header=64, compression=6), "unsupported compression")
+    bad("cut-in-os2-header.bmp", bmp(W, H, 24, data24, header=16)[:14 + 12], "file too short for its headers")
     bad("rle8-at-24-bits.bmp", patch(plain24, 30, "<I", 1), "compression does not fit the bits per pixel")
     bad("rle4-at-8-bits.bmp", patch(rle8, 30, "<I", 2), "compression does not fit the bits per pixel")
     bad("bitfields-at-8-bits.bmp", patch(plain8, 30, "<I", 3), "compression does not fit the bits per pixel")
@@ -564,8 +655,13 @@ def cases():
         "bit fields do not fit the pixel")
     bad("bitfields-cut.bmp", bmp(W, H, 16, words565, compression=3, masks=(0xf800, 0x7e0, 0x1f))[:14 + 40 + 6],
         "file too short for its headers")
-    bad("palette-too-long.bmp", patch(plain8, 46, "<I", 257), "colour count out of range")
     bad("palette-cut.bmp", plain8[:14 + 40 + 100], "file too short for its palette")
+    bad("palette-300-cut.bmp", bmp(W, H, 8, pixel_rows(idx8, 8, False), palette=long_palette,
+                                   colours_used=300)[:14 + 40 + 1000], "file too short for its palette")
+    argb_file = bmp(W, H, 32, pixel_rows(argb_words, 32, False), compression=6, masks=argb)
+    bad("abf-cut-in-alpha-mask.bmp", argb_file[:14 + 40 + 14], "file too short for its headers")
+    bad("abf-alpha-overlap.bmp", patch(argb_file, 14 + 40 + 12, "<I", 0xff000001), "bit fields are zero or overlap")
+    bad("abf-at-24-bits.bmp", patch(argb_file, 28, "<H", 24), "compression does not fit the bits per pixel")
     bad("offset-inside-palette.bmp", patch(bmp(W, H, 8, pixel_rows(idx20, 8, False), palette=PALETTE[:20]),
                                            10, "<I", 14 + 40 + 40), "pixel data offset inside the headers or palette")
     bad("offset-inside-headers.bmp", patch(plain24, 10, "<I", 14 + 30), "pixel data offset inside the headers or palette")
@@ -579,6 +675,8 @@ def cases():
             palette=PALETTE[:20]), "palette index beyond the palette")
     bad("pal4-index-beyond-palette.bmp",
         bmp(W, H, 4, pixel_rows(idx16, 4, False), palette=PALETTE[:15]), "palette index beyond the palette")
+    bad("pal2-index-beyond-palette.bmp",
+        bmp(W, H, 2, pixel_rows(idx4, 2, False), palette=PALETTE[:3]), "palette index beyond the palette")
     bad("pal1-index-beyond-palette.bmp",
         bmp(W, H, 1, pixel_rows(idx2, 1, False), palette=PALETTE[:1]), "palette index beyond the palette")
     bad("rle8-index-beyond-palette.bmp", bmp(W, H, 8, rle(idx20, 8), compression=1, palette=PALETTE[:19]),
@@ -637,6 +735,12 @@ def cases():
         too_many_pixels(32768 * 32768))
     bad("rle8-16384x16384.bmp", bmp(16384, 16384, 8, bomb, compression=1, palette=PALETTE),
         too_many_pixels(16384 * 16384))
+
+    # JPEGs of as many scans as are read, and one more; a comment that
+    # holds start-of-scan markers is no scan.
+    ref24("ref-grey128.bmp", [[(128, 128, 128)] * W for _ in range(H)])
+    valid("jpeg-100-scans.jpg", many_scan_jpeg(100, b"\xff\xda\x00\x08" * 20), "ref-grey128.bmp")
+    bad("jpeg-101-scans.jpg", many_scan_jpeg(101), "JPEG of 101 scans, more than the limit of 100")
 
     out += field_cases(ref24)
     out += tga_cases(colour, ref24)

@@ -9,7 +9,9 @@ namespace {
 const size_t file_header_size = 14;
 const int max_width = 32768;
 
-enum { BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3 };
+// Compression 3 and 4 mean other things in an OS/2 2.x header: Huffman 1D
+// and RLE24, both refused.
+enum { BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3, BI_JPEG = 4, BI_PNG = 5, BI_ALPHABITFIELDS = 6 };
 
 uint32_t u16(const uint8_t *p) { return p[0] | p[1] << 8; }
 uint32_t u32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
@@ -37,6 +39,24 @@ const char *check_masks(const uint32_t m[4], int bpp)
     return nullptr;
 }
 
+// What a file with this compression and depth is, when it is one of the
+// variants that are not read; nullptr for the others. An embedded JPEG or
+// PNG has a depth of 0, and bit fields never have 1 or 24 bits.
+const char *unsupported_variant(bool os2, uint32_t compression, int bpp)
+{
+    if (compression == BI_BITFIELDS && (os2 || bpp == 1))
+        return "unsupported compression: OS/2 Huffman";
+    if (compression == BI_JPEG && (os2 || bpp == 24))
+        return "unsupported compression: OS/2 RLE24";
+    if (compression == BI_JPEG)
+        return "unsupported compression: embedded JPEG";
+    if (compression == BI_PNG)
+        return "unsupported compression: embedded PNG";
+    if (bpp == 64)
+        return "unsupported bits per pixel: 64";
+    return nullptr;
+}
+
 const char *read_header(const uint8_t *p, size_t n, uint64_t file_size, int max_height, bool paletted_only,
                         BmpInfo *l)
 {
@@ -45,32 +65,40 @@ const char *read_header(const uint8_t *p, size_t n, uint64_t file_size, int max_
     if (n < file_header_size + 4)
         return "file too short for its headers";
     l->offset = u32(p + 10);
+    // 12: OS/2 1.x; 16 and 64: OS/2 2.x (the same fields as Windows' 40,
+    // which the 16 bytes cut short, with OS/2's own after them); 40 and on:
+    // Windows.
     uint32_t header = u32(p + 14);
-    if (header != 12 && header != 40 && header != 52 && header != 56 && header != 108 && header != 124)
+    if (header != 12 && header != 16 && header != 40 && header != 52 && header != 56 && header != 64 &&
+        header != 108 && header != 124)
         return "unknown info header size";
     if (n < file_header_size + header)
         return "file too short for its headers";
     const uint8_t *h = p + file_header_size;
 
     int64_t width, height;
-    uint32_t planes, size_image = 0, colours_used = 0;
+    uint32_t planes, compression = BI_RGB, size_image = 0, colours_used = 0;
     if (header == 12) {
         // OS/2: unsigned 16-bit sizes, always bottom-up, never compressed.
         width = u16(h + 4);
         height = u16(h + 6);
         planes = u16(h + 8);
         l->bpp = (int)u16(h + 10);
-        l->compression = BI_RGB;
     } else {
         width = (int32_t)u32(h + 4);
         height = (int32_t)u32(h + 8);
         planes = u16(h + 12);
         l->bpp = (int)u16(h + 14);
-        uint32_t compression = u32(h + 16);
-        l->compression = compression > 3 ? -1 : (int)compression;
-        size_image = u32(h + 20);
-        colours_used = u32(h + 32);
+        if (header > 16) {
+            compression = u32(h + 16);
+            size_image = u32(h + 20);
+            colours_used = u32(h + 32);
+        }
     }
+    const bool os2 = header == 16 || header == 64;
+    if (const char *why = unsupported_variant(os2, compression, l->bpp))
+        return why;
+    l->compression = compression > (os2 ? BI_RLE4 : BI_ALPHABITFIELDS) ? -1 : (int)compression;
     if (planes != 1)
         return "planes field is not 1";
     if (width == 0 || height == 0)
@@ -87,7 +115,7 @@ const char *read_header(const uint8_t *p, size_t n, uint64_t file_size, int max_
     l->height = (int)height;
 
     int bpp = l->bpp;
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+    if (bpp != 1 && bpp != 2 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return "unsupported bits per pixel";
     if (paletted_only && bpp > 8)
         return "not a paletted picture";
@@ -102,6 +130,7 @@ const char *read_header(const uint8_t *p, size_t n, uint64_t file_size, int max_
             return "top-down picture cannot be compressed";
         break;
     case BI_BITFIELDS:
+    case BI_ALPHABITFIELDS:
         if (bpp != 16 && bpp != 32)
             return "compression does not fit the bits per pixel";
         break;
@@ -109,20 +138,22 @@ const char *read_header(const uint8_t *p, size_t n, uint64_t file_size, int max_
         return "unsupported compression";
     }
 
-    // Bit fields: inside a header of 52 bytes or more (alpha from 56), or
-    // three words after a 40-byte one. Without them, 16 bits are 5-5-5 and
-    // 32 bits 8-8-8.
+    // Bit fields: red, green, blue and (with BI_ALPHABITFIELDS, or in a
+    // header of 56 bytes or more) alpha, from byte 40 of the info header on;
+    // the words the header has no room for follow it. Without them, 16 bits
+    // are 5-5-5 and 32 bits 8-8-8.
     uint64_t headers_end = file_header_size + header;
     uint32_t masks[4] = {};
-    if (l->compression == BI_BITFIELDS) {
-        const uint8_t *m = h + 40;
-        if (header == 40) {
-            headers_end += 12;
+    if (l->compression == BI_BITFIELDS || l->compression == BI_ALPHABITFIELDS) {
+        const int words = l->compression == BI_ALPHABITFIELDS || header >= 56 ? 4 : 3;
+        const uint32_t masks_end = 40 + 4 * words;
+        if (header < masks_end) {
+            headers_end += masks_end - header;
             if (n < headers_end)
                 return "file too short for its headers";
         }
-        for (int i = 0; i < (header >= 56 ? 4 : 3); i++)
-            masks[i] = u32(m + 4 * i);
+        for (int i = 0; i < words; i++)
+            masks[i] = u32(h + 40 + 4 * i);
         if (const char *why = check_masks(masks, bpp))
             return why;
     } else if (bpp == 16) {
@@ -132,15 +163,16 @@ const char *read_header(const uint8_t *p, size_t n, uint64_t file_size, int max_
     }
     memcpy(l->masks, masks, sizeof l->masks);
 
+    // The palette: OS/2 1.x's entries are 3 bytes, all others' 4. Of a
+    // palette longer than 256 entries, the indices reach the first 256; the
+    // rest is never read, and the pixel data's offset says where it ends.
     l->colours = 0;
     memset(l->palette, 0, sizeof l->palette);
     if (bpp <= 8) {
         int entry_size = header == 12 ? 3 : 4;
         uint32_t most = 1u << bpp;
-        if (colours_used > most)
-            return "colour count out of range";
         if (colours_used) {
-            l->colours = (int)colours_used;
+            l->colours = (int)(colours_used < 256 ? colours_used : 256);
         } else {
             // No count: a full palette, or as much of one as the pixel data
             // leaves room for (some writers store only the colours they use).
@@ -259,13 +291,12 @@ const char *read_indices(const uint8_t *data, const BmpInfo &l, uint8_t *indices
     return nullptr;
 }
 
-// A channel of `mask` in `value`, scaled to 0..255: level * 255 / max,
-// rounded down.
+// A channel of `mask` in `value`, scaled to 0..255.
 struct Channel {
     int shift;
     uint64_t max;
     explicit Channel(uint32_t mask) : shift(__builtin_ctz(mask)), max(mask >> __builtin_ctz(mask)) {}
-    uint8_t of(uint32_t value, uint32_t mask) const { return (uint8_t)(((value & mask) >> shift) * 255 / max); }
+    uint8_t of(uint32_t value, uint32_t mask) const { return scale_level((value & mask) >> shift, max); }
 };
 
 } // namespace

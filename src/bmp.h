@@ -7,12 +7,15 @@
 // Rows that need no decoding (8-bit indices, 24-bit and 32-bit colours) can
 // be read as they lie in the file, a slice at a time.
 //
-// What loads: info headers of 12 (OS/2), 40, 52, 56, 108 and 124 bytes;
-// bottom-up and top-down rows; 1, 4 and 8 bits with a palette (short
-// palettes too); RLE8 and RLE4 (pixels a stream skips take index 0, runs
-// past the end of a row are dropped, as the usual readers do); 16 and 32 bits
-// plain or with bit fields in any placement (channels narrower or wider than
-// 8 bits scaled to 0..255 as level * 255 / max, rounded down); 24 bits.
+// What loads: info headers of 12 (OS/2 1.x), 16 and 64 (OS/2 2.x), 40, 52,
+// 56, 108 and 124 bytes; bottom-up and top-down rows; 1, 2, 4 and 8 bits
+// with a palette (short palettes too; of a longer one than 256 entries the
+// first 256); RLE8 and RLE4 (pixels a stream skips take index 0, runs past
+// the end of a row are dropped, as the usual readers do); 16 and 32 bits
+// plain or with bit fields (with or without alpha, which is ignored) in any
+// placement (channels narrower or wider than 8 bits scaled to 0..255 by
+// scale_level); 24 bits. Refused with their names: embedded JPEG and PNG,
+// OS/2 Huffman and RLE24, 64 bits.
 #ifndef GFX16_BMP_H
 #define GFX16_BMP_H
 
@@ -30,8 +33,8 @@ const size_t bmp_head_size = 14 + 124 + 12 + 256 * 4;
 struct BmpInfo {
     int width, height;       // the height is positive even when top-down
     bool top_down;
-    int bpp;                 // 1, 4, 8, 16, 24 or 32
-    int compression;         // 0 none, 1 RLE8, 2 RLE4, 3 bit fields
+    int bpp;                 // 1, 2, 4, 8, 16, 24 or 32
+    int compression;         // 0 none, 1 RLE8, 2 RLE4, 3 bit fields, 6 bit fields with alpha
     uint32_t masks[3];       // red, green, blue (bit fields, and the plain 16/32-bit ones)
     int colours;             // palette entries (0 for true colour)
     uint8_t palette[256][3]; // red, green, blue; black beyond `colours`

@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <functional>
+#include <climits>
+#include <cstdlib>
+#include <memory>
 #include <mutex>
-#include <new>
 #include <thread>
-#include <vector>
 
 #include "colour.h"
 #include "nearest.h"
+#include "workers.h"
 
 const gfx16_layout gfx16_rgb = {3, 0, 1, 2};
 const gfx16_layout gfx16_bgr = {3, 2, 1, 0};
@@ -322,39 +323,40 @@ EncoderTables tables;
 
 // Runs the tasks on this thread and, when one can be started, a second:
 // each takes the next task not yet taken. The tables are a few milliseconds'
-// work, which is most of what a small picture costs.
-void run_tasks(const std::vector<std::function<void()>> &tasks)
+// work, which is most of what a small picture costs. No task allocates or
+// throws, so the tables are always there, whatever memory is left.
+typedef void (*TableTask)(EncoderTables *);
+
+template <size_t N>
+void run_tasks(const TableTask (&tasks)[N])
 {
     std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t i; (i = next++) < tasks.size();)
-            tasks[i]();
-    };
-    std::thread helper;
-    try {
-        helper = std::thread(work);
-    } catch (...) {
-    }
-    work();
-    if (helper.joinable())
-        helper.join();
+    run_shares(2, [&](unsigned) {
+        for (size_t i; (i = next++) < N;)
+            tasks[i](&tables);
+    });
 }
-
-const uint32_t *decoded_colours();
 
 const EncoderTables &encoder_tables(bool with_previews)
 {
     static std::once_flag codes, previews;
-    EncoderTables *t = &tables;
-    std::call_once(codes, [t] {
-        run_tasks({[t] { build_hue_table(t, RED_MAX); }, [t] { build_quant_brightness(t, 0, 4); },
-                   [t] { build_hue_table(t, GREEN_MAX); }, [t] { build_quant_brightness(t, 4, 8); },
-                   [t] { build_hue_table(t, BLUE_MAX); }, [t] { build_level_tables(t); }});
+    std::call_once(codes, [] {
+        static const TableTask tasks[] = {
+            [](EncoderTables *t) { build_hue_table(t, RED_MAX); },
+            [](EncoderTables *t) { build_quant_brightness(t, 0, 4); },
+            [](EncoderTables *t) { build_hue_table(t, GREEN_MAX); },
+            [](EncoderTables *t) { build_quant_brightness(t, 4, 8); },
+            [](EncoderTables *t) { build_hue_table(t, BLUE_MAX); },
+            [](EncoderTables *t) { build_level_tables(t); }};
+        run_tasks(tasks);
     });
     if (with_previews)
-        std::call_once(previews, [t] {
-            run_tasks({[t] { build_quant_previews(t, 0, 3); }, [] { decoded_colours(); },
-                       [t] { build_quant_previews(t, 3, 8); }});
+        std::call_once(previews, [] {
+            static const TableTask tasks[] = {
+                [](EncoderTables *t) { build_quant_previews(t, 0, 3); },
+                [](EncoderTables *) { decoded_colours(); },
+                [](EncoderTables *t) { build_quant_previews(t, 3, 8); }};
+            run_tasks(tasks);
         });
     return tables;
 }
@@ -469,35 +471,22 @@ unsigned threads_to_use()
     return limit > 0 ? std::min((unsigned)limit, 8u) : cores;
 }
 
-// Runs rows [0, rows) through `work(first, end)`, split over a few threads.
-// Rows are independent, so the result is the same on any number of them. A
-// share whose thread cannot be started is done on this one.
+// Runs rows [0, rows) through `work(first, end)`, which returns false when
+// memory ran out, split over a few threads. Rows are independent, so the
+// result is the same on any number of them. False when any share failed.
 template <class Work>
-void for_rows(int rows, uint64_t pixels, Work work)
+bool for_rows(int rows, uint64_t pixels, Work work)
 {
     unsigned threads = threads_to_use();
-    if (threads < 2 || pixels < (1u << 16) || rows < 2) {
-        work(0, rows);
-        return;
-    }
+    if (threads < 2 || pixels < (1u << 16) || rows < 2)
+        return work(0, rows);
     threads = std::min(threads, (unsigned)rows);
-    std::thread pool[8];
-    bool started[8] = {};
-    auto first_of = [&](unsigned i) { return (int)((int64_t)rows * i / threads); };
-    for (unsigned i = 1; i < threads; i++) {
-        try {
-            pool[i] = std::thread(work, first_of(i), first_of(i + 1));
-            started[i] = true;
-        } catch (...) {
-        }
-    }
-    work(0, first_of(1));
-    for (unsigned i = 1; i < threads; i++) {
-        if (started[i])
-            pool[i].join();
-        else
-            work(first_of(i), first_of(i + 1));
-    }
+    std::atomic<bool> failed{false};
+    run_shares(threads, [&](unsigned i) {
+        if (!work((int)((int64_t)rows * i / threads), (int)((int64_t)rows * (i + 1) / threads)))
+            failed = true;
+    });
+    return !failed;
 }
 
 // One row of pairs. The parity is a template argument so that each loop is
@@ -660,12 +649,26 @@ int make_job(const unsigned char *pixels, ptrdiff_t pixel_stride, const gfx16_la
 {
     if (rows == 0 && w >= 1)
         return 0;
+    // The end of the range, first_row + rows, must be an int too.
     if (!pixels || !low || !high || !valid_layout(layout) || first_row < 0 || !fits(w, rows, 4) ||
-        (preview && !valid_layout(preview_layout)))
+        rows > INT_MAX - first_row || (preview && !valid_layout(preview_layout)))
         return -1;
     *j = {pixels, pixel_stride, *layout, w, first_row, low, high, carrier_stride,
           preview, preview_stride, preview ? *preview_layout : gfx16_rgb};
     return 1;
+}
+
+// A call of the library: its error code, and -2 for any exception (there
+// is no other way for one to get out: every allocation that can fail says
+// so by its result, but a caller's program must not end for our sake).
+template <class Call>
+int guarded(Call call) noexcept
+{
+    try {
+        return call();
+    } catch (...) {
+        return -2;
+    }
 }
 
 } // namespace
@@ -712,39 +715,43 @@ int gfx16_encode_rows(const unsigned char *pixels, ptrdiff_t pixel_stride, const
                       int first_row, int rows, unsigned char *low, unsigned char *high, ptrdiff_t carrier_stride,
                       unsigned char *preview, ptrdiff_t preview_stride, const gfx16_layout *preview_layout)
 {
-    RowJob j;
-    int checked = make_job(pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride, preview,
-                           preview_stride, preview_layout, &j);
-    if (checked != 1)
-        return checked;
-    for_rows(rows, (uint64_t)w * rows, [&j](int first, int end) {
-        if (j.preview)
-            encode_rows_in<true>(j, first, end);
-        else
-            encode_rows_in<false>(j, first, end);
+    return guarded([&] {
+        RowJob j;
+        int checked = make_job(pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride, preview,
+                               preview_stride, preview_layout, &j);
+        if (checked != 1)
+            return checked;
+        // The tables on this thread, before any row is written.
+        encoder_tables(j.preview != nullptr);
+        bool done = for_rows(rows, (uint64_t)w * rows, [&j](int first, int end) {
+            if (j.preview)
+                encode_rows_in<true>(j, first, end);
+            else
+                encode_rows_in<false>(j, first, end);
+            return true;
+        });
+        return done ? 0 : -2;
     });
-    return 0;
 }
 
 int gfx16_encode_best_rows(const unsigned char *pixels, ptrdiff_t pixel_stride, const gfx16_layout *layout, int w,
                            int first_row, int rows, unsigned char *low, unsigned char *high, ptrdiff_t carrier_stride,
                            unsigned char *preview, ptrdiff_t preview_stride, const gfx16_layout *preview_layout)
 {
-    RowJob j;
-    int checked = make_job(pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride, preview,
-                           preview_stride, preview_layout, &j);
-    if (checked != 1)
-        return checked;
-    // The search's tables first, so that a lack of memory for them is
-    // known before anything is written.
-    if (nearest_code(0, 0, 0) < 0)
-        return -2;
-    std::atomic<bool> out_of_memory{false};
-    for_rows(rows, (uint64_t)w * rows, [&](int first, int end) {
-        if (!encode_best_rows(j, first, end))
-            out_of_memory = true;
+    return guarded([&] {
+        RowJob j;
+        int checked = make_job(pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride, preview,
+                               preview_stride, preview_layout, &j);
+        if (checked != 1)
+            return checked;
+        // The search's tables first, so that a lack of memory for them is
+        // known before anything is written.
+        if (nearest_code(0, 0, 0) < 0)
+            return -2;
+        bool done = for_rows(rows, (uint64_t)w * rows,
+                             [&j](int first, int end) { return encode_best_rows(j, first, end); });
+        return done ? 0 : -2;
     });
-    return out_of_memory ? -2 : 0;
 }
 
 int gfx16_decode_rows(const unsigned char *low, const unsigned char *high, ptrdiff_t carrier_stride, int w,
@@ -755,10 +762,13 @@ int gfx16_decode_rows(const unsigned char *low, const unsigned char *high, ptrdi
     if (!low || !high || !pixels || !valid_layout(layout) || !fits(w, rows, 4))
         return -1;
     const gfx16_layout l = *layout;
-    for_rows(rows, (uint64_t)w * rows, [&](int first, int end) {
-        decode_rows(low, high, carrier_stride, w, first, end, pixels, pixel_stride, l);
+    return guarded([&] {
+        bool done = for_rows(rows, (uint64_t)w * rows, [&](int first, int end) {
+            decode_rows(low, high, carrier_stride, w, first, end, pixels, pixel_stride, l);
+            return true;
+        });
+        return done ? 0 : -2;
     });
-    return 0;
 }
 
 int gfx16_encode(const unsigned char *rgb, int w, int h, unsigned char *carrier, unsigned char *preview)
@@ -781,26 +791,26 @@ int gfx16_encode_dithered(const unsigned char *rgb, int w, int h, unsigned char 
 {
     if (!rgb || !carrier || !fits(w, h, 3))
         return -1;
-    std::vector<uint16_t> codes;
-    try {
-        codes.resize((size_t)w * h);
-    } catch (const std::bad_alloc &) {
-        return -2;
-    }
-    if (dithered_codes(rgb, w, h, codes.data()) != 0)
-        return -2;
-    const uint32_t *decoded = decoded_colours();
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            uint16_t code = codes[(size_t)y * w + x];
-            carrier[(size_t)2 * y * w + x] = code_low_byte(code);
-            carrier[(size_t)(2 * y + 1) * w + x] = code_high_byte(code);
-            if (preview) {
-                uint32_t c = decoded[code];
-                put_pixel(preview + ((size_t)y * w + x) * 3, gfx16_rgb, c & 255, c >> 8 & 255, c >> 16);
+    return guarded([&] {
+        // Every code is found before the first is written: a lack of memory
+        // leaves the carrier as it was.
+        std::unique_ptr<uint16_t, decltype(&free)> codes_memory((uint16_t *)malloc((size_t)w * h * 2), free);
+        uint16_t *codes = codes_memory.get();
+        if (!codes || dithered_codes(rgb, w, h, codes) != 0)
+            return -2;
+        const uint32_t *decoded = decoded_colours();
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                uint16_t code = codes[(size_t)y * w + x];
+                carrier[(size_t)2 * y * w + x] = code_low_byte(code);
+                carrier[(size_t)(2 * y + 1) * w + x] = code_high_byte(code);
+                if (preview) {
+                    uint32_t c = decoded[code];
+                    put_pixel(preview + ((size_t)y * w + x) * 3, gfx16_rgb, c & 255, c >> 8 & 255, c >> 16);
+                }
             }
-        }
-    return 0;
+        return 0;
+    });
 }
 
 int gfx16_decode(const unsigned char *carrier, int w, int carrier_h, unsigned char *rgb)

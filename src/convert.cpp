@@ -5,10 +5,10 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "codec.h"
+#include "workers.h"
 
 namespace {
 
@@ -37,7 +37,8 @@ struct Slices {
 // slice and reads, codes and writes it on its own, so that one's reading
 // and writing overlaps another's coding; the codec then works on the
 // worker's thread alone. Otherwise one slice after another, the codec
-// sharing each out. The first failure stops every worker.
+// sharing each out. The first failure stops every worker; an exception (not
+// enough memory) is thrown again here once they have all ended.
 template <class Work>
 std::string for_slices(int w, int h, bool bottom_up, bool in_order, Work work)
 {
@@ -47,38 +48,26 @@ std::string for_slices(int w, int h, bool bottom_up, bool in_order, Work work)
     std::atomic<bool> failed{false};
     std::mutex lock;
     std::string why;
-    auto worker = [&](bool alone) {
-        Block blocks[3];
-        std::unique_ptr<CodecOnThisThread> one_thread(alone ? nullptr : new CodecOnThisThread);
-        for (int i; !failed && (i = next++) < slices.count();) {
-            int first, count;
-            slices.get(i, &first, &count);
-            std::string failure = work(first, count, blocks);
-            if (!failure.empty()) {
-                std::lock_guard<std::mutex> hold(lock);
-                if (!failed)
-                    why = failure;
-                failed = true;
-            }
-        }
-    };
-    std::vector<std::thread> pool;
-    for (unsigned i = 1; i < workers; i++) {
+    run_shares(workers, [&](unsigned) {
         try {
-            pool.emplace_back(worker, false);
+            Block blocks[3];
+            std::unique_ptr<CodecOnThisThread> one_thread(workers == 1 ? nullptr : new CodecOnThisThread);
+            for (int i; !failed && (i = next++) < slices.count();) {
+                int first, count;
+                slices.get(i, &first, &count);
+                std::string failure = work(first, count, blocks);
+                if (!failure.empty()) {
+                    std::lock_guard<std::mutex> hold(lock);
+                    if (!failed)
+                        why = std::move(failure);
+                    failed = true;
+                }
+            }
         } catch (...) {
-            break;  // this thread does the rest
+            failed = true;  // the other workers stop too
+            throw;
         }
-    }
-    try {
-        worker(pool.empty());
-    } catch (const std::bad_alloc &) {
-        std::lock_guard<std::mutex> hold(lock);
-        why = "not enough memory";
-        failed = true;
-    }
-    for (std::thread &t : pool)
-        t.join();
+    });
     return why;
 }
 

@@ -30,7 +30,8 @@
 //    turned upright as the EXIF orientation says (as Pillow's
 //    ImageOps.exif_transpose does). Any libjpeg warning (a truncated or
 //    corrupt stream) refuses the file. CMYK and YCCK JPEGs are refused: their
-//    colours need the print profile they were made for.
+//    colours need the print profile they were made for; so are JPEGs of more
+//    than 100 scans, counted before anything is decoded.
 #ifndef GFX16_FORMATS_H
 #define GFX16_FORMATS_H
 

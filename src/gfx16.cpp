@@ -17,14 +17,16 @@
 
 static const int mode = GFX16_MODE;
 
-// Allegro sizes a bitmap as width x height x bytes a pixel in an int: no
-// picture (32 bits a pixel) or carrier (twice as many bytes of 8 bits) may
-// have more pixels than that leaves room for.
+// gfx16conv's default limit: a few bytes of a compressed file can claim
+// billions of pixels, and a picture of 32768 x 16383 would take this
+// program past 4 GB. It is also well below what Allegro's bitmaps can hold
+// (it sizes one as width x height x bytes a pixel, in an int).
 static PictureLimits bitmap_limits(void)
 {
+    static_assert(PictureLimits::default_max_pixels <= INT_MAX / 4, "a picture must fit in a bitmap");
     PictureLimits limits;
-    limits.max_pixels = INT_MAX / 4;
-    limits.set_by = "the most this program's bitmaps hold";
+    limits.max_pixels = PictureLimits::default_max_pixels;
+    limits.set_by = "gfx16conv --max-pixels converts larger ones";
     return limits;
 }
 

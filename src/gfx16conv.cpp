@@ -342,15 +342,25 @@ int convert_files(bool encode, const std::vector<const char *> &files, const Opt
             }
         }
     };
+    // A worker that cannot even report a failure (no memory for its words)
+    // ends; the others go on with the rest.
+    auto worker_to_the_end = [&] {
+        try {
+            worker();
+        } catch (...) {
+            failed++;
+            fputs("gfx16conv: not enough memory\n", stderr);
+        }
+    };
     std::vector<std::thread> pool;
     for (unsigned j = 1; j < jobs; j++) {
         try {
-            pool.emplace_back(worker);
+            pool.emplace_back(worker_to_the_end);
         } catch (...) {
             break;  // fewer helpers; this thread does the rest
         }
     }
-    worker();
+    worker_to_the_end();
     for (std::thread &t : pool)
         t.join();
     if (failed && !o.quiet)

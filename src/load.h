@@ -10,7 +10,7 @@
 //   PCX     0A, version, 01               tgapcx.h
 //   TGA     (no signature; a header that fits)  tgapcx.h
 //
-// A carrier is a paletted BMP (1, 4 or 8 bits; the indices are the bytes)
+// A carrier is a paletted BMP (1, 2, 4 or 8 bits; the indices are the bytes)
 // or an 8-bit paletted or grey PNG, at least 2 rows high; an odd last row
 // is ignored. Anything else is refused from its header, before its pixels
 // are read.

@@ -1,10 +1,12 @@
 #include "metrics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <system_error>
 #include <thread>
+
+#include "workers.h"
 
 namespace {
 
@@ -17,30 +19,18 @@ bool comparable(const Picture &a, const Picture &b)
 }
 
 // Runs work(first_row, end_row) on consecutive slices of rows, one slice per
-// hardware thread. A slice whose thread cannot be started runs here instead.
+// hardware thread. A slice whose thread cannot be started runs here instead;
+// an exception in any (not enough memory) is thrown here once all have ended.
 template <class Work>
 void split_rows(int rows, const Work &work)
 {
-    int parts = (int)std::thread::hardware_concurrency();
-    if (parts < 1)
-        parts = 1;
-    if (parts > 64)
-        parts = 64;
-    if (parts > rows)
-        parts = rows;
-    std::thread threads[64];
-    for (int p = 1; p < parts; p++) {
-        int first = (int)((int64_t)rows * p / parts), end = (int)((int64_t)rows * (p + 1) / parts);
-        try {
-            threads[p] = std::thread(work, first, end);
-        } catch (const std::system_error &) {
-            work(first, end);
-        }
-    }
-    work(0, rows / parts);
-    for (int p = 1; p < parts; p++)
-        if (threads[p].joinable())
-            threads[p].join();
+    unsigned parts = std::min(std::max(std::thread::hardware_concurrency(), 1u), most_shares);
+    if (rows < 1)
+        return;
+    parts = std::min(parts, (unsigned)rows);
+    run_shares(parts, [&](unsigned p) {
+        work((int)((int64_t)rows * p / parts), (int)((int64_t)rows * (p + 1) / parts));
+    });
 }
 
 // Each row's sum is kept apart and the rows are added in order, so that the

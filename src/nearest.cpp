@@ -6,11 +6,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "codec.h"
+#include "workers.h"
 
 // How the nearest code is found, and why this way.
 //
@@ -131,19 +132,33 @@ uint32_t lattice_bound(const Nearest &n, int level, const int low[3])
     return (uint32_t)std::ceil(reach * reach) + 1;
 }
 
-// Room for a list of any level, for each thread that makes lists.
-struct Scratch {
-    std::vector<uint32_t> least = std::vector<uint32_t>(65536);
-    std::vector<uint16_t> kept = std::vector<uint16_t>(65536);
+// Room for a list of any level, for one search on one thread. Taken only
+// when a cell is first made, and with malloc, whose failure is an answer
+// (-1) rather than an exception: a search may run on a thread of the
+// library's, where an exception would end the process.
+class Scratch {
+public:
+    Scratch() = default;
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+    ~Scratch() { free(least); }
+    bool ready()
+    {
+        if (!least)
+            least = (uint32_t *)malloc(65536 * (sizeof(uint32_t) + sizeof(uint16_t)));
+        return least != NULL;
+    }
+    uint32_t *least = NULL;
+    uint16_t *kept() const { return (uint16_t *)(least + 65536); }
 };
-thread_local Scratch scratch;
 
 // The sites of `parent` that can be nearest to a colour of the cell of
-// `level` whose lowest corner is `low`, into scratch.kept; returns how many.
-uint32_t filter_for_cell(const Nearest &n, const SiteList *parent, int level, const int low[3])
+// `level` whose lowest corner is `low`, into scratch.kept(), which must be
+// ready; returns how many.
+uint32_t filter_for_cell(const Nearest &n, Scratch &scratch, const SiteList *parent, int level, const int low[3])
 {
-    uint32_t *least = scratch.least.data();
-    uint16_t *kept_sites = scratch.kept.data();
+    uint32_t *least = scratch.least;
+    uint16_t *kept_sites = scratch.kept();
     const uint16_t *sites = parent->sites;
     const uint32_t count = parent->count;
     // Every colour of the cell is within `bound` of its nearest site, so a
@@ -185,7 +200,7 @@ Cell *publish(std::atomic<Cell *> &slot, Cell *made)
 // The list of the cell of `level` (above the leaves) that holds (r, g, b),
 // made (with its parents) if no thread has made it yet. NULL when out of
 // memory.
-const SiteList *cell_list(const Nearest &n, int level, int r, int g, int b)
+const SiteList *cell_list(const Nearest &n, Scratch &scratch, int level, int r, int g, int b)
 {
     const int shift = cell_shift(level), side_bits = level;
     const int cr = r >> shift, cg = g >> shift, cb = b >> shift;
@@ -193,16 +208,16 @@ const SiteList *cell_list(const Nearest &n, int level, int r, int g, int b)
     const SiteList *list = slot.load(std::memory_order_acquire);
     if (list)
         return list;
-    const SiteList *parent = cell_list(n, level - 1, r, g, b);
-    if (!parent)
+    const SiteList *parent = cell_list(n, scratch, level - 1, r, g, b);
+    if (!parent || !scratch.ready())
         return NULL;
     const int low[3] = {cr << shift, cg << shift, cb << shift};
-    uint32_t count = filter_for_cell(n, parent, level, low);
+    uint32_t count = filter_for_cell(n, scratch, parent, level, low);
     SiteList *made = (SiteList *)malloc(offsetof(SiteList, sites) + std::max(count, 1u) * sizeof(uint16_t));
     if (!made)
         return NULL;
     made->count = count;
-    memcpy(made->sites, scratch.kept.data(), count * sizeof(uint16_t));
+    memcpy(made->sites, scratch.kept(), count * sizeof(uint16_t));
     return publish(slot, (const SiteList *)made);
 }
 
@@ -240,17 +255,18 @@ void leaf_answers(const Nearest &n, const uint16_t *sites, uint32_t count, const
 
 // Makes the leaf that holds (r, g, b) for `slot`, as cell_list() makes
 // lists. Kept out of line: the loop over pixels rarely needs it.
-__attribute__((noinline)) Leaf *make_leaf(const Nearest &n, std::atomic<Leaf *> &slot, int r, int g, int b)
+__attribute__((noinline)) Leaf *make_leaf(const Nearest &n, Scratch &scratch, std::atomic<Leaf *> &slot, int r,
+                                          int g, int b)
 {
-    const SiteList *parent = cell_list(n, leaf_level - 1, r, g, b);
-    if (!parent)
+    const SiteList *parent = cell_list(n, scratch, leaf_level - 1, r, g, b);
+    if (!parent || !scratch.ready())
         return NULL;
     const int low[3] = {r & ~3, g & ~3, b & ~3};
-    uint32_t count = filter_for_cell(n, parent, leaf_level, low);
+    uint32_t count = filter_for_cell(n, scratch, parent, leaf_level, low);
     Leaf *made = (Leaf *)malloc(sizeof(Leaf));
     if (!made)
         return NULL;
-    leaf_answers(n, scratch.kept.data(), count, low, made->answers);
+    leaf_answers(n, scratch.kept(), count, low, made->answers);
     return publish(slot, made);
 }
 
@@ -315,7 +331,10 @@ inline uint32_t colour_packed(const uint8_t rgb[3]) { return rgb[0] | rgb[1] << 
 bool build(Nearest *n)
 {
     // Sites in the order of their lowest codes; `seen` marks colours met.
-    std::vector<uint8_t> seen(1 << 21);
+    std::unique_ptr<uint8_t, decltype(&free)> seen_bits((uint8_t *)calloc(1 << 21, 1), free);
+    uint8_t *seen = seen_bits.get();
+    if (!seen)
+        return false;
     n->site_count = 0;
     for (int code = 0; code < 65536; code++) {
         uint8_t rgb[3];
@@ -351,8 +370,10 @@ bool build(Nearest *n)
     }
     n->leaves = (std::atomic<Leaf *> *)calloc((size_t)1 << (3 * leaf_level), sizeof(std::atomic<Leaf *>));
     SiteList *all = (SiteList *)malloc(offsetof(SiteList, sites) + n->site_count * sizeof(uint16_t));
-    if (!n->leaves || !all)
+    if (!n->leaves || !all) {
+        free(all);
         return false;
+    }
     all->count = (uint32_t)n->site_count;
     for (int site = 0; site < n->site_count; site++)
         all->sites[site] = (uint16_t)site;
@@ -360,26 +381,43 @@ bool build(Nearest *n)
     return true;
 }
 
-// Built once per process; NULL if there was not enough memory.
+// What build() allocated before it ran out of memory.
+void destroy(Nearest *n)
+{
+    for (int level = 0; level < leaf_level; level++)
+        free(n->cells[level]);
+    free(n->leaves);
+    free(n);
+}
+
+// Built once per process; NULL if there was not enough memory, and then
+// tried again at the next call, when there may be.
 const Nearest *nearest_structure()
 {
-    static Nearest *structure;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Nearest *n = (Nearest *)calloc(1, sizeof(Nearest));
-        if (n && build(n))
-            structure = n;
-    });
-    return structure;
+    static std::atomic<Nearest *> structure{NULL};
+    static std::mutex building;
+    Nearest *n = structure.load(std::memory_order_acquire);
+    if (n)
+        return n;
+    std::lock_guard<std::mutex> hold(building);
+    if ((n = structure.load(std::memory_order_relaxed)))
+        return n;
+    n = (Nearest *)calloc(1, sizeof(Nearest));
+    if (n && !build(n)) {
+        destroy(n);
+        n = NULL;
+    }
+    structure.store(n, std::memory_order_release);
+    return n;
 }
 
 // The nearest code of a colour: known, or searched and kept. Returns -1
 // when out of memory.
-inline int find_code(const Nearest &n, int r, int g, int b)
+inline int find_code(const Nearest &n, Scratch &scratch, int r, int g, int b)
 {
     std::atomic<Leaf *> &slot = n.leaves[leaf_index(n, r, g, b)];
     Leaf *leaf = slot.load(std::memory_order_acquire);
-    if (!leaf && !(leaf = make_leaf(n, slot, r, g, b)))
+    if (!leaf && !(leaf = make_leaf(n, scratch, slot, r, g, b)))
         return -1;
     return leaf->answers[leaf_colour(r, g, b)];
 }
@@ -390,11 +428,12 @@ int codes_of_run(const Nearest &n, const uint8_t *px, int step, int red, int gre
                  uint16_t *codes)
 {
     // Neighbours often share a colour: the last answer is the cheapest.
+    Scratch scratch;
     int last_colour = -1, code = 0;
     for (size_t i = 0; i < pixels; i++, px += step) {
         int colour = px[red] | px[green] << 8 | px[blue] << 16;
         if (colour != last_colour) {
-            code = find_code(n, px[red], px[green], px[blue]);
+            code = find_code(n, scratch, px[red], px[green], px[blue]);
             if (code < 0)
                 return -1;
             last_colour = colour;
@@ -411,7 +450,8 @@ int prepare_nearest(void) { return nearest_structure() ? 0 : -1; }
 int nearest_code(uint8_t r, uint8_t g, uint8_t b)
 {
     const Nearest *n = nearest_structure();
-    return n ? find_code(*n, r, g, b) : -1;
+    Scratch scratch;
+    return n ? find_code(*n, scratch, r, g, b) : -1;
 }
 
 int nearest_codes_of(const uint8_t *pixels, int bytes_per_pixel, int red, int green, int blue, size_t count,
@@ -433,17 +473,12 @@ int nearest_codes(const uint8_t *rgb, size_t pixels, uint16_t *codes)
         return codes_of_run(*n, rgb, 3, 0, 1, 2, pixels, codes);
     // Equal runs of pixels for each thread; each answer is exact whichever
     // thread finds it, so the split does not change the result.
-    std::vector<std::thread> pool;
     std::atomic<int> status{0};
-    for (unsigned i = 0; i < threads; i++) {
+    run_shares(threads, [&](unsigned i) {
         size_t first = pixels * i / threads, end = pixels * (i + 1) / threads;
-        pool.emplace_back([&, first, end] {
-            if (codes_of_run(*n, rgb + 3 * first, 3, 0, 1, 2, end - first, codes + first) != 0)
-                status = -1;
-        });
-    }
-    for (std::thread &t : pool)
-        t.join();
+        if (codes_of_run(*n, rgb + 3 * first, 3, 0, 1, 2, end - first, codes + first) != 0)
+            status = -1;
+    });
     return status;
 }
 
@@ -456,9 +491,14 @@ int dithered_codes(const uint8_t *rgb, int w, int h, uint16_t *codes)
         return 0;
     // Error waiting for this row and the next, per channel, with a column
     // to spare at each end so the edges need no tests.
-    std::vector<float> here((size_t)(w + 2) * 3), below((size_t)(w + 2) * 3);
+    const size_t row_floats = ((size_t)w + 2) * 3;
+    std::unique_ptr<float, decltype(&free)> rows((float *)calloc(2 * row_floats, sizeof(float)), free);
+    if (!rows)
+        return -1;
+    float *here = rows.get(), *below = here + row_floats;
+    Scratch scratch;
     for (int y = 0; y < h; y++) {
-        std::fill(below.begin(), below.end(), 0.0f);
+        std::fill(below, below + row_floats, 0.0f);
         const int step = y % 2 ? -1 : 1;
         for (int i = 0; i < w; i++) {
             const int x = step > 0 ? i : w - 1 - i;
@@ -473,7 +513,7 @@ int dithered_codes(const uint8_t *rgb, int w, int h, uint16_t *codes)
                 want[c] = std::clamp(p[c] + err[c], 0.0f, 255.0f);
                 target[c] = (int)(want[c] + 0.5f);
             }
-            int code = find_code(*n, target[0], target[1], target[2]);
+            int code = find_code(*n, scratch, target[0], target[1], target[2]);
             if (code < 0)
                 return -1;
             codes[(size_t)y * w + x] = (uint16_t)code;
@@ -485,7 +525,7 @@ int dithered_codes(const uint8_t *rgb, int w, int h, uint16_t *codes)
                 below[3 * (size_t)(x + 1 + step) + c] += e * (1.0f / 16);
             }
         }
-        here.swap(below);
+        std::swap(here, below);
     }
     return 0;
 }

@@ -14,6 +14,11 @@ struct Picture {
     std::vector<uint8_t> rgb;
 };
 
+// A channel's level of 0..max (max = 2^bits - 1, from 1 to 32 bits) on
+// the 8-bit scale: level * 255 / max rounded to the nearest, as most
+// readers of 16-bit BMP and TGA files do (max is odd: never a half to break).
+inline uint8_t scale_level(uint64_t level, uint64_t max) { return (uint8_t)((level * 510 + max) / (2 * max)); }
+
 // The bytes of a slice of rows on their way between a file and the codec,
 // held by whoever works on that slice: several can be at work at once.
 struct Block {
@@ -23,9 +28,11 @@ struct Block {
 
 // The largest side of a picture (a carrier may be twice as high), and the
 // most pixels a picture may have (0: no limit but the side), with what sets
-// that limit, for the reason given when a picture breaks it.
+// that limit, for the reason given when a picture breaks it. The programs
+// take default_max_pixels (128 Mi, e.g. 16384 x 8192) unless told otherwise.
 struct PictureLimits {
     static const int max_side = 32768;
+    static const uint64_t default_max_pixels = 128ull << 20;
     uint64_t max_pixels = 0;
     const char *set_by = "";
 };

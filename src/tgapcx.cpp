@@ -66,14 +66,14 @@ const char *check_tga(const TgaHeader &h)
 }
 
 // A true-colour value of 15, 16, 24 or 32 bits (blue first; 5-5-5 fields
-// scaled to 0..255 as level * 255 / 31).
+// scaled to 0..255 as a 16-bit BMP's are).
 void tga_colour(const uint8_t *p, int bits, uint8_t rgb[3])
 {
     if (bits <= 16) {
         uint32_t v = u16(p);
-        rgb[0] = (uint8_t)((v >> 10 & 31) * 255 / 31);
-        rgb[1] = (uint8_t)((v >> 5 & 31) * 255 / 31);
-        rgb[2] = (uint8_t)((v & 31) * 255 / 31);
+        rgb[0] = scale_level(v >> 10 & 31, 31);
+        rgb[1] = scale_level(v >> 5 & 31, 31);
+        rgb[2] = scale_level(v & 31, 31);
     } else {
         rgb[0] = p[2], rgb[1] = p[1], rgb[2] = p[0];
     }

@@ -3,7 +3,10 @@
 // against the step-by-step encoder, and nothing written outside the rows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <climits>
+#include <cstring>
 #include <vector>
 
 #include "bitmap_codec.h"
@@ -209,19 +212,51 @@ TEST(CodecRows, DecodeAnyLayout)
     }
 }
 
+// Every row call refuses bad arguments with -1 and writes nothing; a range
+// of rows that ends past INT_MAX is one (the rows' numbers decide their
+// parity), one that ends at INT_MAX is not.
 TEST(CodecRows, BadArgumentsAreRefusedUntouched)
 {
-    uint8_t pixels[64] = {}, carrier[64];
-    memset(carrier, marker, sizeof carrier);
     const gfx16_layout bad_layouts[] = {{2, 0, 1, 2}, {3, 0, 0, 2}, {3, 0, 1, 3}, {4, -1, 1, 2}};
-    for (const gfx16_layout &l : bad_layouts)
-        EXPECT_EQ(gfx16_encode_rows(pixels, 12, &l, 4, 0, 2, carrier, carrier + 4, 8, nullptr, 0, nullptr), -1);
-    EXPECT_EQ(gfx16_encode_rows(pixels, 12, &gfx16_rgb, 4, -1, 2, carrier, carrier + 4, 8, nullptr, 0, nullptr), -1);
-    EXPECT_EQ(gfx16_encode_rows(pixels, 12, &gfx16_rgb, 0, 0, 2, carrier, carrier + 4, 8, nullptr, 0, nullptr), -1);
-    EXPECT_EQ(gfx16_encode_rows(pixels, 12, &gfx16_rgb, 4, 0, 2, carrier, carrier + 4, 8, pixels, 12, nullptr), -1);
+    typedef decltype(&gfx16_encode_rows) RowCall;
+    const struct {
+        const char *what;
+        RowCall call;
+        const gfx16_layout *layout;
+        int w, first_row, rows;
+        bool preview;
+        int status;
+    } cases[] = {
+        {"2 bytes a pixel", gfx16_encode_rows, &bad_layouts[0], 4, 0, 2, false, -1},
+        {"two channels at one offset", gfx16_encode_rows, &bad_layouts[1], 4, 0, 2, false, -1},
+        {"a channel past the pixel", gfx16_encode_best_rows, &bad_layouts[2], 4, 0, 2, false, -1},
+        {"a channel before the pixel", gfx16_encode_rows, &bad_layouts[3], 4, 0, 2, false, -1},
+        {"no layout", gfx16_encode_best_rows, nullptr, 4, 0, 2, false, -1},
+        {"width 0", gfx16_encode_rows, &gfx16_rgb, 0, 0, 2, false, -1},
+        {"negative first row", gfx16_encode_rows, &gfx16_rgb, 4, -1, 2, false, -1},
+        {"negative rows", gfx16_encode_best_rows, &gfx16_rgb, 4, 0, -1, false, -1},
+        {"a preview without its layout", gfx16_encode_rows, &gfx16_rgb, 4, 0, 2, true, -1},
+        {"rows INT_MAX and on", gfx16_encode_rows, &gfx16_rgb, 4, INT_MAX, 2, false, -1},
+        {"rows INT_MAX and on", gfx16_encode_best_rows, &gfx16_rgb, 4, INT_MAX, 2, false, -1},
+        {"rows to INT_MAX + 1", gfx16_encode_rows, &gfx16_rgb, 4, INT_MAX - 1, 2, false, -1},
+        {"rows to INT_MAX", gfx16_encode_rows, &gfx16_rgb, 4, INT_MAX - 2, 2, false, 0},
+        {"rows to INT_MAX", gfx16_encode_best_rows, &gfx16_rgb, 4, INT_MAX - 2, 2, false, 0},
+        {"no rows at INT_MAX", gfx16_encode_rows, &gfx16_rgb, 4, INT_MAX, 0, false, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        uint8_t pixels[64] = {}, carrier[64];
+        memset(carrier, marker, sizeof carrier);
+        EXPECT_EQ(c.call(pixels, 12, c.layout, c.w, c.first_row, c.rows, carrier, carrier + 4, 8,
+                         c.preview ? pixels : nullptr, 12, nullptr),
+                  c.status);
+        bool untouched = std::all_of(carrier, carrier + sizeof carrier, [](uint8_t b) { return b == marker; });
+        EXPECT_EQ(untouched, c.status != 0 || c.rows == 0);
+    }
+    uint8_t carrier[64], pixels[64];
+    memset(carrier, marker, sizeof carrier);
     EXPECT_EQ(gfx16_decode_rows(carrier, carrier + 4, 8, 4, 2, pixels, 12, &bad_layouts[0]), -1);
-    for (uint8_t b : carrier)
-        ASSERT_EQ(b, marker);
+    EXPECT_EQ(gfx16_decode_rows(carrier, carrier + 4, 8, 4, -1, pixels, 12, &gfx16_rgb), -1);
 }
 
 // A picture of the worked pairs, each on an even and an odd row, compared

@@ -183,8 +183,9 @@ TEST(Readers, BadFilesAreRefusedWithTheirReason)
 TEST(Readers, EveryTruncationIsRefused)
 {
     for (const char *name : {"rgb24-h40.bmp", "rgb16-bf565-h124.bmp", "rgb32-bf-argb-h56.bmp", "pal1-h12.bmp",
-                             "pal4-short.bmp", "pal8-rle-delta.bmp", "pal4-rle.bmp", "tga-rle-mapped.tga",
-                             "tga-rgb24.tga", "pcx-rgb24.pcx", "pcx-pal8.pcx"}) {
+                             "pal4-short.bmp", "pal8-rle-delta.bmp", "pal4-rle.bmp", "rgba16-abf1555.bmp",
+                             "pal2-h64.bmp", "tga-rle-mapped.tga", "tga-rgb24.tga", "pcx-rgb24.pcx",
+                             "pcx-pal8.pcx"}) {
         SCOPED_TRACE(name);
         std::vector<uint8_t> bytes = read_file(path_of(name));
         ASSERT_FALSE(bytes.empty());

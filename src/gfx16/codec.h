@@ -45,8 +45,12 @@
 
    Every call is safe from several threads at once. The library spreads
    large calls over the processor's cores; the result is the same on any
-   number of threads. Errors are return values: 0 for done, -1 for bad
-   arguments (then nothing is written). */
+   number of threads. Errors are return values, and no call throws or
+   aborts: 0 for done, -1 for bad arguments (then nothing is written), -2
+   for not enough memory. The format's encoder and the decoder need no
+   memory of their own (a thread that cannot be started leaves its share to
+   the caller's), so only the calls that search for the nearest codes
+   (best, best_rows, dithered) ever return -2. */
 #ifndef GFX16_CODEC_PUBLIC_H
 #define GFX16_CODEC_PUBLIC_H
 
@@ -70,8 +74,10 @@ extern "C" {
    brightness error of each first pixel of a pair added in; gfx16_encode_best's
    preview is the decoded carrier.
    Return 0, or -1 (writing nothing) when w or h < 1, a needed pointer is NULL,
-   or the sizes do not fit in size_t. gfx16_encode_best also returns -2 when
-   there is not enough memory for its search (rows may then be half written). */
+   or the sizes do not fit in size_t. gfx16_encode_best returns -2 when there
+   is not enough memory for its search: nothing is written when the search's
+   tables cannot be made, but rows may be half written when memory runs out
+   later. */
 GFX16_API int gfx16_encode(const unsigned char *rgb, int w, int h,
                  unsigned char *carrier, unsigned char *preview);
 GFX16_API int gfx16_encode_best(const unsigned char *rgb, int w, int h,
@@ -81,7 +87,9 @@ GFX16_API int gfx16_encode_best(const unsigned char *rgb, int w, int h,
    received, minus the colour of its code) carried on to its neighbours by
    serpentine Floyd-Steinberg: smooth gradients show no bands, at the cost of
    a little noise (some 2 dB of PSNR on photographs). Rows depend on the rows
-   above them, so there is no row call for it. Returns as gfx16_encode_best. */
+   above them, so there is no row call for it. Returns as gfx16_encode_best,
+   but every code is found before any is written: on -2 (it needs 2 bytes a
+   pixel besides) carrier and preview are as they were. */
 GFX16_API int gfx16_encode_dithered(const unsigned char *rgb, int w, int h,
                                     unsigned char *carrier, unsigned char *preview);
 
@@ -116,7 +124,9 @@ GFX16_API extern const gfx16_layout gfx16_bgrx; /* 4 bytes: blue, green, red, sp
    preview: NULL, or where row first_row's preview goes in preview_layout,
    each next row preview_stride bytes further on. It may be the pixels
    themselves: every pair of pixels is read before it is written.
-   A row is even or odd by its own number, first_row + k. */
+   A row is even or odd by its own number, first_row + k.
+   -1 also when first_row < 0 or first_row + rows > INT_MAX; the rows calls
+   return as the whole-picture calls otherwise. */
 GFX16_API int gfx16_encode_rows(const unsigned char *pixels, ptrdiff_t pixel_stride,
                       const gfx16_layout *layout, int w, int first_row, int rows,
                       unsigned char *low, unsigned char *high, ptrdiff_t carrier_stride,

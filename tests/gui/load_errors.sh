@@ -24,6 +24,13 @@ truncated_output() {
 }
 text_output() { echo "not a picture" >output.bmp; }
 carrier_as_input() { convert -size 16x8 xc:gray50 -type Palette BMP3:output.bmp; }
+# An RLE8 BMP of a few bytes that claims 32768 x 16383 pixels.
+huge_input() {
+    "$python" -c 'import struct, sys
+pal = bytes(1024)
+info = struct.pack("<IiiHHIIiiII", 40, 32768, 16383, 1, 8, 1, 2, 0, 0, 256, 0)
+sys.stdout.buffer.write(struct.pack("<2sIHHI", b"BM", 14 + 40 + 1024 + 2, 0, 0, 14 + 40 + 1024) + info + pal + b"\0\1")' >test5.bmp
+}
 
 cases=(
     "no carrier|gfx16|no_files|Cannot load the carrier output.bmp"
@@ -32,6 +39,7 @@ cases=(
     "truncated carrier|gfx16|truncated_output|Cannot load the carrier output.bmp"
     "carrier not a BMP|gfx16|text_output|Cannot load the carrier output.bmp"
     "no input picture|gfx16-encode|carrier_as_input|Cannot load the picture test5.bmp"
+    "picture too large|gfx16-encode|huge_input|Cannot load the picture test5.bmp: picture of 536838144 pixels, more than the limit of 134217728 (gfx16conv --max-pixels converts larger ones)"
 )
 
 n=0
@@ -58,7 +66,7 @@ for c in "${cases[@]}"; do
     if [ -e "$dir/before.bmp" ]; then
         cmp -s "$dir/before.bmp" "$dir/output.bmp" || fail "$what: output.bmp was changed"
     fi
-    others=$(files_in "$dir" | grep -v -x -e before.bmp -e output.bmp -e run.out -e run.err || true)
+    others=$(files_in "$dir" | grep -v -x -e before.bmp -e output.bmp -e test5.bmp -e run.out -e run.err || true)
     [ -z "$others" ] || fail "$what: files left behind: $others"
     ok "$what: $program shows \"$box_text\" and exits with 1"
 done
