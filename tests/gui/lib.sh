@@ -104,7 +104,9 @@ wait_for() {
 start_xvfb() {
     local screen=${1:-1024x768x24} fd=$work/xvfb.display
     : >"$fd"
-    Xvfb -displayfd 9 -screen 0 "$screen" -nolisten tcp 9>"$fd" >"$work/xvfb.log" 2>&1 &
+    # -noreset: by default the server resets when its last client leaves,
+    # and a program started during the reset cannot connect.
+    Xvfb -displayfd 9 -screen 0 "$screen" -nolisten tcp -noreset 9>"$fd" >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     local deadline=$((SECONDS + timeout_s))
     until grep -q '^[0-9]' "$fd"; do
