@@ -38,16 +38,17 @@ convert a.bmp PNG24:a.png && convert a.bmp -quality 90 a.jpg && cp a.bmp b.bmp
 
 # ---- Outputs that clash: refused before anything is written -------------------
 # Each case: the arguments after --out-dir out, the files refused (each
-# naming the others), and what the folder holds after.
+# naming the others), what the folder holds after, and the lines on stdout
+# (the refused files count as done first).
 clash_cases=(
-    "encode|a.png a.jpg a.bmp b.bmp|a.png a.jpg a.bmp|b.carrier.bmp"
-    "encode --preview|a.png b.bmp a.bmp|a.png a.bmp|b.carrier.bmp b.preview.bmp"
-    "encode|b.bmp ./b.bmp a.bmp|b.bmp ./b.bmp|a.carrier.bmp"
-    "decode|b.carrier.bmp out/b.carrier.png|b.carrier.bmp out/b.carrier.png|"
+    "encode|a.png a.jpg a.bmp b.bmp|a.png a.jpg a.bmp|b.carrier.bmp|[4/4] b.bmp -> out/b.carrier.bmp;1 succeeded, 3 failed"
+    "encode --preview|a.png b.bmp a.bmp|a.png a.bmp|b.carrier.bmp b.preview.bmp|[3/3] b.bmp -> out/b.carrier.bmp;1 succeeded, 2 failed"
+    "encode|b.bmp ./b.bmp a.bmp|b.bmp ./b.bmp|a.carrier.bmp|[3/3] a.bmp -> out/a.carrier.bmp;1 succeeded, 2 failed"
+    "decode|b.carrier.bmp out/b.carrier.png|b.carrier.bmp out/b.carrier.png||0 succeeded, 2 failed"
 )
 for jobs in 1 4; do
     for c in "${clash_cases[@]}"; do
-        IFS='|' read -r command args refused holds <<<"$c"
+        IFS='|' read -r command args refused holds printed <<<"$c"
         rm -rf out && mkdir out && "$conv" encode b.bmp out/b.carrier.png
         # shellcheck disable=SC2086
         check "$command --jobs $jobs: $args" run 1 $command --jobs $jobs --out-dir out $args
@@ -61,6 +62,7 @@ for jobs in 1 4; do
         rm -f out/b.carrier.png
         # shellcheck disable=SC2086
         check "...converts the others" folder_holds out $holds
+        check "...and counts them all" [ "$(tr '\n' ';' <out.txt)" = "$printed;" ]
     done
 done
 # An output that is a link leads where the link does; an output that is
