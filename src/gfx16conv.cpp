@@ -399,12 +399,15 @@ std::string file_key(dev_t dev, ino_t ino)
     return "file " + std::to_string((uint64_t)dev) + " " + std::to_string((uint64_t)ino);
 }
 
-// "a", "a and b", "a, b and c"
+// "a", "a and b", "a, b and c"; past three names, how many more.
 std::string listed(const std::vector<std::string> &names)
 {
+    const size_t shown = names.size() > 3 ? 3 : names.size();
     std::string text;
-    for (size_t i = 0; i < names.size(); i++)
+    for (size_t i = 0; i < shown; i++)
         text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    if (shown < names.size())
+        text += " and " + std::to_string(names.size() - shown) + " others";
     return text;
 }
 
@@ -420,35 +423,45 @@ void refuse_clashes(std::vector<BatchFile> &batch, const Options &o)
         const std::string *name;
     };
     std::map<std::string, std::vector<Output>> outputs;  // by what they lead to
+    std::vector<std::vector<const std::vector<Output> *>> leads(batch.size());
     for (size_t i = 0; i < batch.size(); i++)
         for (const std::string &name : batch[i].outputs) {
             OutputFile out;
             out.prepare(name.c_str(), o.force);
-            outputs["name " + out.where()].push_back({i, &name});
+            std::vector<std::string> keys = {"name " + out.where()};
             if (out.exists())
-                outputs[file_key(out.dev(), out.ino())].push_back({i, &name});
+                keys.push_back(file_key(out.dev(), out.ino()));
+            for (const std::string &key : keys) {
+                std::vector<Output> &same = outputs[key];
+                same.push_back({i, &name});
+                leads[i].push_back(&same);  // std::map keeps its elements where they are
+            }
         }
-    // Outputs of several files: each of the files is refused, naming the
+    // Each file of several that write one output is refused, naming the
     // others.
-    std::vector<std::vector<size_t>> others(batch.size());
-    std::vector<const std::string *> shared(batch.size());
-    for (const auto &lead : outputs)
-        for (const Output &a : lead.second)
-            for (const Output &b : lead.second)
-                if (a.file != b.file && std::find(others[a.file].begin(), others[a.file].end(), b.file) ==
-                                            others[a.file].end()) {
-                    others[a.file].push_back(b.file);
-                    if (!shared[a.file])
-                        shared[a.file] = a.name;
-                }
     for (size_t i = 0; i < batch.size(); i++) {
-        if (others[i].empty())
+        std::vector<size_t> others;
+        const std::string *shared = nullptr;
+        for (const std::vector<Output> *same : leads[i]) {
+            const size_t before = others.size();
+            const std::string *mine = nullptr;
+            for (const Output &out : *same) {
+                if (out.file == i)
+                    mine = out.name;
+                else
+                    others.push_back(out.file);
+            }
+            if (!shared && others.size() > before)
+                shared = mine;
+        }
+        if (others.empty())
             continue;
-        std::sort(others[i].begin(), others[i].end());
+        std::sort(others.begin(), others.end());
+        others.erase(std::unique(others.begin(), others.end()), others.end());
         std::vector<std::string> names;
-        for (size_t j : others[i])
+        for (size_t j : others)
             names.push_back(batch[j].input);
-        batch[i].refused = "not converted: " + *shared[i] + " is also the output of " + listed(names);
+        batch[i].refused = "not converted: " + *shared + " is also the output of " + listed(names);
     }
     // An output that is another file's input.
     for (size_t j = 0; j < batch.size(); j++) {
