@@ -664,7 +664,7 @@ enum Command { encode_command = 1, decode_command = 2, info_command = 4, compare
 const char *const command_names[] = {"encode", "decode", "info", "compare"};
 
 // The options, and the commands each goes with.
-enum OptionId { best, dither, stats, preview, png, out_dir, jobs, force, diff, max_pixels, quiet };
+enum OptionId { best, dither, stats, preview, png, out_dir, jobs, force, diff, max_pixels, quiet, help_option };
 const struct {
     const char *name;
     bool takes_value;
@@ -681,6 +681,7 @@ const struct {
     {"diff", true, compare_command},
     {"max-pixels", true, encode_command | decode_command | info_command | compare_command},
     {"quiet", false, encode_command | decode_command | info_command | compare_command},
+    {"help", false, encode_command | decode_command | info_command | compare_command},
 };
 const int option_count = sizeof option_table / sizeof option_table[0];
 const int first_long_option = 256;  // getopt_long's codes of long options, past any character
@@ -719,7 +720,7 @@ int run(int argc, char **argv)
     char **arg = argv + 1;
     opterr = 0;
     optind = 1;
-    for (int c; (c = getopt_long(args, arg, ":q", longs, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(args, arg, ":qh", longs, nullptr)) != -1;) {
         if (c == ':')
             return bad_usage(std::string("--") + option_table[optopt - first_long_option].name + " needs a value");
         if (c == '?' && optopt >= first_long_option)
@@ -728,7 +729,7 @@ int run(int argc, char **argv)
             std::string given = optopt ? std::string("-") + (char)optopt : arg[optind - 1];
             return bad_usage("unknown option " + given.substr(0, given.find('=')));
         }
-        const int id = c == 'q' ? quiet : c - first_long_option;
+        const int id = c == 'q' ? quiet : c == 'h' ? help_option : c - first_long_option;
         const std::string name = std::string("--") + option_table[id].name;
         if (!(option_table[id].commands & command))
             return bad_usage(name + " does not go with " + first);
@@ -751,6 +752,7 @@ int run(int argc, char **argv)
         case diff: o.diff = optarg; break;
         case max_pixels: o.limits.max_pixels = n; break;
         case quiet: o.quiet = true; break;
+        case help_option: printf("%s\n%s", usage, help); return 0;
         }
     }
     std::vector<const char *> files(arg + optind, arg + args);

@@ -41,7 +41,7 @@ only_files() {
 "$python" "$src/scripts/make-sample.py" --size 101x37 picture.bmp || exit 1
 
 # ---- Calls that work --------------------------------------------------------
-for args in "--help" "-h"; do
+for args in "--help" "-h" "encode --help" "compare -h a"; do
     check "$args" run 0 $args
     check "$args prints the usage" grep -q "gfx16conv encode \[OPTIONS\] INPUT CARRIER" out.txt
 done
