@@ -1,5 +1,6 @@
 #include "load.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -8,9 +9,11 @@
 #include "formats.h"
 #include "tgapcx.h"
 
-const char not_a_carrier[] = "not a carrier: it must be an 8-bit picture of 2 rows or more";
+// Every refusal of a file that holds no codes starts so, and says next what
+// the file is.
+static const std::string no_carrier_start = "not a carrier: ";
 
-bool breaks_carrier_rule(const std::string &why) { return why.compare(0, 13, "not a carrier") == 0; }
+bool breaks_carrier_rule(const std::string &why) { return why.compare(0, no_carrier_start.size(), no_carrier_start) == 0; }
 
 namespace {
 
@@ -68,11 +71,25 @@ std::string not_read(const char *format)
 }
 
 // The most bytes an input that is read whole may have: twice what a picture
-// of the most pixels allowed takes at 8 bytes a pixel, and some room.
+// of the most pixels allowed takes at 8 bytes a pixel, and some room. No
+// picture has more pixels than its sides allow, so a larger limit counts as
+// that many (and cannot overflow the sum).
 uint64_t most_bytes(const PictureLimits &limits)
 {
-    uint64_t pixels = limits.max_pixels ? limits.max_pixels : (uint64_t)PictureLimits::max_side * PictureLimits::max_side;
+    const uint64_t most_pixels = (uint64_t)PictureLimits::max_side * PictureLimits::max_side;
+    uint64_t pixels = limits.max_pixels ? std::min(limits.max_pixels, most_pixels) : most_pixels;
     return 16 * pixels + (64 << 20);
+}
+
+std::string no_carrier(const std::string &what) { return no_carrier_start + what; }
+
+std::string bmp_no_carrier(const BmpInfo &info)
+{
+    if (info.bpp > 8)
+        return no_carrier(std::to_string(info.bpp) + "-bit BMP, not paletted");
+    if (info.height < 2)
+        return no_carrier("1 row, not 2 or more");
+    return "";
 }
 
 // ---- Pictures -----------------------------------------------------------
@@ -149,7 +166,7 @@ std::string bmp_headers(Input &in, int max_height, bool carrier, BmpInfo *info, 
     // An input that is not a regular file is read whole first, so that its
     // size is known.
     why = bmp_read_header(head->data(), head->size(), input_size(in), max_height, carrier, info);
-    return why == "not a paletted picture" ? not_a_carrier : why;
+    return why == "not a paletted picture" ? bmp_no_carrier(*info) : why;
 }
 
 std::string whole_bmp(Input &in, const BmpInfo &info, std::vector<uint8_t> *file)
@@ -231,9 +248,9 @@ std::string open_bmp_carrier(Input &in, const PictureLimits &limits, std::unique
     std::string why = bmp_headers(in, 2 * PictureLimits::max_side, true, &info, &bytes);
     if (!why.empty())
         return why;
-    if (info.height < 2)
-        return not_a_carrier;
-    why = check_carrier_size((uint64_t)info.width, (uint64_t)info.height, limits);
+    why = bmp_no_carrier(info);
+    if (why.empty())
+        why = check_carrier_size((uint64_t)info.width, (uint64_t)info.height, limits);
     if (!why.empty())
         return why;
     if (bmp_rows_as_stored(info)) {
@@ -251,6 +268,7 @@ std::string open_bmp_carrier(Input &in, const PictureLimits &limits, std::unique
     }
     (*out)->w = info.width;
     (*out)->h = info.height / 2;
+    (*out)->file_rows = info.height;
     (*out)->format = "BMP";
     return "";
 }
@@ -336,23 +354,115 @@ std::string open_carrier(Input &in, const PictureLimits &limits, std::unique_ptr
         if (!strcmp(format, "BMP"))
             return open_bmp_carrier(in, limits, out);
         if (strcmp(format, "PNG"))
-            return *format && whole_reader(format) ? not_a_carrier : not_read(format);
+            return *format && whole_reader(format) ? no_carrier(std::string(format) + " picture, not BMP or PNG")
+                                                   : not_read(format);
         why = read_all_if_needed(in, limits, true);
         if (!why.empty())
             return why;
         auto source = std::make_unique<MemoryCarrier>();
         int w = 0, h = 0;
         why = read_png_carrier(in.bytes.data(), in.bytes.size(), limits, &w, &h, &source->indices);
-        std::vector<uint8_t>().swap(in.bytes);
+        if (why.empty() && h < 2)
+            why = no_carrier("1 row, not 2 or more");
+        // The bytes are kept for a caller that reads the file as a picture
+        // when it is no carrier.
         if (!why.empty())
             return why;
-        if (h < 2)
-            return not_a_carrier;
+        std::vector<uint8_t>().swap(in.bytes);
         source->w = w;
         source->h = h / 2;
+        source->file_rows = h;
         source->format = "PNG";
         *out = std::move(source);
         return "";
+    } catch (const std::bad_alloc &) {
+        return "not enough memory";
+    }
+}
+
+std::string hold_picture(std::unique_ptr<PictureSource> *source, const Picture **picture)
+{
+    try {
+        if (auto *memory = dynamic_cast<MemoryPicture *>(source->get())) {
+            *picture = &memory->picture;
+            return "";
+        }
+        PictureSource &from = **source;
+        auto held = std::make_unique<MemoryPicture>();
+        Picture &p = held->picture;
+        p.w = from.w;
+        p.h = from.h;
+        p.rgb.resize((size_t)p.w * p.h * 3);
+        // A slice at a time, so that the file's rows are never held whole
+        // beside the picture.
+        const int slice = (int)std::max<uint64_t>(1, (4u << 20) / ((uint64_t)p.w * 4));
+        Block block;
+        for (int first = 0; first < p.h; first += slice) {
+            int count = std::min(slice, p.h - first);
+            PixelRows rows;
+            std::string why = from.rows(first, count, &rows, &block);
+            if (!why.empty())
+                return why;
+            copy_rows(rows, p.w, count, &p.rgb[(size_t)first * p.w * 3], (ptrdiff_t)p.w * 3, gfx16_rgb);
+        }
+        held->w = p.w;
+        held->h = p.h;
+        held->format = from.format;
+        held->name = from.name;
+        *picture = &p;
+        *source = std::move(held);
+        return "";
+    } catch (const std::bad_alloc &) {
+        return "not enough memory";
+    }
+}
+
+std::string describe_file(Input &in, const PictureLimits &limits, FileFacts *out)
+{
+    try {
+        std::vector<uint8_t> head;
+        std::string why = read_head(in, 128, &head);
+        if (!why.empty())
+            return why;
+        if (!strcmp(picture_format(head.data(), head.size()), "BMP")) {
+            if (!(why = read_head(in, bmp_head_size, &head)).empty())
+                return why;
+            const uint64_t size = in.regular || in.whole ? input_size(in) : UINT64_MAX;
+            BmpInfo info;
+            why = bmp_read_header(head.data(), head.size(), size, 2 * PictureLimits::max_side, false, &info);
+            if (!why.empty())
+                return why;
+            why = bmp_no_carrier(info);
+            out->format = "BMP";
+            out->w = info.width;
+            out->h = info.height;
+            out->carrier_w = why.empty() ? info.width : 0;
+            out->carrier_h = why.empty() ? info.height / 2 : 0;
+            out->not_a_carrier = why.empty() ? "" : why.substr(no_carrier_start.size());
+            return why.empty() ? check_carrier_size((uint64_t)info.width, (uint64_t)info.height, limits)
+                               : check_picture_size((uint64_t)info.width, (uint64_t)info.height, limits);
+        }
+        std::unique_ptr<CarrierSource> carrier;
+        why = open_carrier(in, limits, &carrier);
+        if (why.empty()) {
+            out->format = carrier->format;
+            out->w = carrier->w;
+            out->h = carrier->file_rows;
+            out->carrier_w = carrier->w;
+            out->carrier_h = carrier->h;
+            return "";
+        }
+        if (!breaks_carrier_rule(why))
+            return why;
+        out->not_a_carrier = why.substr(no_carrier_start.size());
+        std::unique_ptr<PictureSource> picture;
+        why = open_picture(in, limits, &picture);
+        if (why.empty()) {
+            out->format = picture->format;
+            out->w = picture->w;
+            out->h = picture->h;
+        }
+        return why;
     } catch (const std::bad_alloc &) {
         return "not enough memory";
     }

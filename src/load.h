@@ -59,6 +59,7 @@ class CarrierSource {
 public:
     virtual ~CarrierSource() = default;
     int w = 0, h = 0;
+    int file_rows = 0;  // 2h, or 2h + 1 with a last row that is ignored
     const char *format = "";
     std::string name;
     bool bottom_up = false;
@@ -70,10 +71,30 @@ public:
 std::string open_picture(Input &in, const PictureLimits &limits, std::unique_ptr<PictureSource> *out);
 std::string open_carrier(Input &in, const PictureLimits &limits, std::unique_ptr<CarrierSource> *out);
 
-// The refusal of a file that holds no codes, and whether a reason is one
-// (the carrier rule broken, rather than a file that could not be read).
-extern const char not_a_carrier[];
+// Whether a reason is the refusal of a file that holds no codes ("not a
+// carrier: 24-bit BMP, not paletted"), rather than of a file that could not
+// be read.
 bool breaks_carrier_rule(const std::string &why);
+
+// Reads the whole picture of `source` into memory, for a caller that needs
+// it again after encoding, and makes `source` read from there; `picture`
+// then points at it. A picture held whole already is not copied.
+std::string hold_picture(std::unique_ptr<PictureSource> *source, const Picture **picture);
+
+// What a file is: its format, its size as stored, and the picture it holds
+// as a carrier or why it is none.
+struct FileFacts {
+    const char *format = "";
+    int w = 0, h = 0;
+    int carrier_w = 0, carrier_h = 0;
+    std::string not_a_carrier;  // the reason after "not a carrier: ", or ""
+};
+
+// Reads no more of the file than that takes: a BMP's headers, from any kind
+// of file (a stream's length is then unknown, and the headers are not
+// checked against it); a file of the formats read whole, within the limits.
+// "" or the reason the file cannot be read.
+std::string describe_file(Input &in, const PictureLimits &limits, FileFacts *out);
 
 // What the file is, by its first bytes: "BMP", "PNG", ..., a known format
 // this program does not read ("GIF", "TIFF", ...), or "" for unknown.

@@ -34,8 +34,8 @@ sys.stdout.buffer.write(struct.pack("<2sIHHI", b"BM", 14 + 40 + 1024 + 2, 0, 0, 
 
 cases=(
     "no carrier|gfx16|no_files|Cannot load the carrier output.bmp"
-    "24-bit carrier|gfx16|true_colour_output|output.bmp is not a carrier: it must be an 8-bit picture of 2 rows or more"
-    "carrier of 1 row|gfx16|one_row_output|output.bmp is not a carrier: it must be an 8-bit picture of 2 rows or more"
+    "24-bit carrier|gfx16|true_colour_output|output.bmp is not a carrier: 24-bit BMP, not paletted"
+    "carrier of 1 row|gfx16|one_row_output|output.bmp is not a carrier: 1 row, not 2 or more"
     "truncated carrier|gfx16|truncated_output|Cannot load the carrier output.bmp"
     "carrier not a BMP|gfx16|text_output|Cannot load the carrier output.bmp"
     "no input picture|gfx16-encode|carrier_as_input|Cannot load the picture test5.bmp"
