@@ -107,8 +107,6 @@ const char help[] =
     "changes none. Exit status: 0 done, 1 an error (with --out-dir: any file\n"
     "failed or refused), 2 bad usage.\n";
 
-const uint64_t default_max_pixels = 128ull << 20;
-
 struct Options {
     bool best = false, dither = false, stats = false, force = false, quiet = false, png = false, preview = false;
     const char *out_dir = nullptr, *diff = nullptr;
@@ -715,7 +713,7 @@ int run(int argc, char **argv)
         return bad_usage("unknown command " + first);
 
     Options o;
-    o.limits.max_pixels = default_max_pixels;
+    o.limits.max_pixels = PictureLimits::default_max_pixels;
     o.limits.set_by = "raise it with --max-pixels";
     struct option longs[option_count + 1] = {};
     for (int i = 0; i < option_count; i++)
