@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,8 +27,10 @@ std::string open_input(const char *name, Input *in)
     if (!strcmp(name, "-")) {
         in->fd = STDIN_FILENO;
     } else {
-        // O_NONBLOCK keeps a FIFO without a writer from hanging the open;
-        // it is cleared again at once.
+        // O_NONBLOCK keeps a FIFO without a writer from hanging the open
+        // (that might be this very process, if the FIFO is an output too,
+        // which the caller refuses once it is open); it is cleared again at
+        // once, and reading waits for the writer.
         in->fd = open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (in->fd < 0)
             return std::string("cannot open the file: ") + strerror(errno);
@@ -39,6 +42,7 @@ std::string open_input(const char *name, Input *in)
     if (S_ISDIR(st.st_mode))
         return std::string("cannot read the file: ") + strerror(EISDIR);
     in->regular = S_ISREG(st.st_mode);
+    in->writer_awaited = S_ISFIFO(st.st_mode) && in->fd != STDIN_FILENO;
     in->size = in->regular ? (uint64_t)st.st_size : 0;
     in->dev = st.st_dev;
     in->ino = st.st_ino;
@@ -51,8 +55,20 @@ static std::string read_error(int error)
 }
 
 // Reads until `count` bytes are there or the input ends; the count read.
-static ssize_t read_fully(int fd, uint8_t *to, size_t count, int *error)
+static ssize_t read_fully(Input &in, uint8_t *to, size_t count, int *error)
 {
+    const int fd = in.fd;
+    // A FIFO with no writer yet reads as empty; poll waits for data or for
+    // a writer that came and went.
+    while (in.writer_awaited) {
+        struct pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, -1) >= 0)
+            in.writer_awaited = false;
+        else if (errno != EINTR) {
+            *error = errno;
+            return -1;
+        }
+    }
     size_t done = 0;
     while (done < count) {
         ssize_t n = read(fd, to + done, count - done);
@@ -80,7 +96,7 @@ std::string read_head(Input &in, size_t count, std::vector<uint8_t> *head)
         size_t had = in.bytes.size();
         in.bytes.resize(count);
         int error = 0;
-        ssize_t n = read_fully(in.fd, in.bytes.data() + had, count - had, &error);
+        ssize_t n = read_fully(in, in.bytes.data() + had, count - had, &error);
         if (n < 0) {
             in.bytes.resize(had);
             return read_error(error);
@@ -136,7 +152,7 @@ std::string read_whole(Input &in, uint64_t most)
             more = (size_t)(most + 1 - had);
         in.bytes.resize(had + more);
         int error = 0;
-        ssize_t n = read_fully(in.fd, in.bytes.data() + had, more, &error);
+        ssize_t n = read_fully(in, in.bytes.data() + had, more, &error);
         if (n < 0) {
             in.bytes.resize(had);
             return read_error(error);

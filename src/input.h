@@ -22,6 +22,9 @@ struct Input {
     // or all of it after read_whole.
     std::vector<uint8_t> bytes;
     bool whole = false;
+    // A FIFO opened without waiting for its writer: read as the end until
+    // one comes, so reading waits for one first.
+    bool writer_awaited = false;
 
     Input() = default;
     Input(const Input &) = delete;

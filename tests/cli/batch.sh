@@ -159,8 +159,10 @@ for c in "${info_cases[@]}"; do
     IFS='|' read -r given line <<<"$c"
     name=${given##* }
     case $given in "- "*) name=-;; esac
-    # The writer's open waits for a reader: it too must end if none comes.
-    [ "$given" != fifo ] || timeout 30 bash -c 'cat a.bmp >fifo' &
+    # The writer comes late, as a slow one does (info must wait for it, not
+    # take the empty FIFO for an empty file); its open waits for a reader:
+    # it too must end if none comes.
+    [ "$given" != fifo ] || timeout 30 bash -c 'sleep 0.5; cat a.bmp >fifo' &
     # Within 1 GB of address space: the 1.2 GB file is not read whole.
     check "info $given" bash -c "ulimit -v 1000000; timeout 20 '$conv' info $given >out.txt 2>err.txt"
     check "...is '$line'" [ "$(cat out.txt)" = "$name: $line" ]
