@@ -37,9 +37,15 @@ namespace {
 // A table of pointers that grows by blocks, allocated outside the handler and
 // never freed, so that the handler walks it without locks or allocation at
 // any number of outputs at once. An entry's owner takes it out of the table
-// before it frees it; `dying` tells it that a handler may be reading it still
-// (or has walked past the slot it just took), and then it never returns:
-// the process is about to die of the signal.
+// before it frees it; `dying` tells it that a handler may be reading it
+// still, and then it never returns: the process is about to die of the
+// signal.
+//
+// A file is made and its entry published inside a SignalSafeSection: with
+// signals blocked in that thread, and counted in `busy`, which the handler
+// (running in another thread) waits to see at 0 before it walks the table.
+// Otherwise a file made just before the walk, and published just after it,
+// would outlive the process; and no section starts once `dying` is set.
 const int slots_per_block = 32;
 struct UndoBlock {
     std::atomic<OutputUndo *> slot[slots_per_block];
@@ -48,6 +54,7 @@ struct UndoBlock {
 static_assert(std::atomic<OutputUndo *>::is_always_lock_free, "the signal handler reads the table");
 UndoBlock first_block;
 std::atomic<int> dying{0};
+std::atomic<int> busy{0};
 
 // Async-signal-safe: system calls only.
 void undo(const OutputUndo &u)
@@ -88,19 +95,14 @@ OutputUndo *make_undo(OutputUndo::Kind kind, const std::string &name, const std:
 }
 
 // Publishes `u` in a free slot, or nullptr when no memory is left for one.
+// Called inside a SignalSafeSection.
 std::atomic<OutputUndo *> *remember(OutputUndo *u)
 {
     for (UndoBlock *b = &first_block;;) {
         for (std::atomic<OutputUndo *> &s : b->slot) {
             OutputUndo *none = nullptr;
-            if (s.compare_exchange_strong(none, u)) {
-                if (dying.load()) {
-                    // A handler may have walked past this slot already.
-                    undo(*u);
-                    wait_for_the_end();
-                }
+            if (s.compare_exchange_strong(none, u))
                 return &s;
-            }
         }
         UndoBlock *next = b->next.load();
         if (!next) {
@@ -124,9 +126,40 @@ void forget(std::atomic<OutputUndo *> *slot)
     delete u;
 }
 
+// Signals blocked in this thread, and the handler in any other held off,
+// while a file is made or moved and its entry published.
+class SignalSafeSection {
+public:
+    SignalSafeSection()
+    {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &before);
+        busy++;
+        if (dying.load()) {
+            busy--;
+            wait_for_the_end();
+        }
+    }
+    ~SignalSafeSection()
+    {
+        busy--;
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    }
+    SignalSafeSection(const SignalSafeSection &) = delete;
+    SignalSafeSection &operator=(const SignalSafeSection &) = delete;
+
+private:
+    sigset_t before;
+};
+
 extern "C" void undo_and_die(int signal)
 {
     dying.store(1);
+    while (busy.load() > 0) {
+        // Other threads finishing a file's making or a commit's links: a
+        // few system calls.
+    }
     for (UndoBlock *b = &first_block; b; b = b->next.load())
         for (std::atomic<OutputUndo *> &s : b->slot)
             if (OutputUndo *u = s.load())
@@ -420,30 +453,27 @@ std::string OutputFile::open()
         return "";
     }
 
-    // Signals blocked in this thread while the file is made and remembered:
-    // a handler in between would leave it behind. (One in another thread
-    // finds it remembered, or is seen by remember.)
-    sigset_t all, before;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &before);
-    std::string name = hidden_pattern(path);
-    descriptor = mkostemp(&name[0], O_CLOEXEC);
-    int error = errno;
-    if (descriptor >= 0) {
-        OutputUndo *u = make_undo(OutputUndo::remove_temporary, name, "");
-        undo = u ? remember(u) : nullptr;
-        if (undo) {
-            temp_path = name;
-            temporary = true;
-        } else {
-            delete u;
-            unlink(name.c_str());
-            ::close(descriptor);
-            descriptor = -1;
-            error = ENOMEM;
+    int error;
+    {
+        SignalSafeSection section;
+        std::string name = hidden_pattern(path);
+        descriptor = mkostemp(&name[0], O_CLOEXEC);
+        error = errno;
+        if (descriptor >= 0) {
+            OutputUndo *u = make_undo(OutputUndo::remove_temporary, name, "");
+            undo = u ? remember(u) : nullptr;
+            if (undo) {
+                temp_path = name;
+                temporary = true;
+            } else {
+                delete u;
+                unlink(name.c_str());
+                ::close(descriptor);
+                descriptor = -1;
+                error = ENOMEM;
+            }
         }
     }
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (descriptor < 0)
         return system_error(error);
     return "";
@@ -604,8 +634,6 @@ std::string commit_outputs(OutputFile *const outputs[], size_t count, const Outp
     std::atomic<int> committed{0};
     std::vector<Kept> order, unkept;
     std::string why;
-    sigset_t all, before;
-    sigfillset(&all);
     for (OutputFile *f : files) {
         struct stat st;
         if (fstat(f->descriptor, &st) != 0) {
@@ -614,35 +642,37 @@ std::string commit_outputs(OutputFile *const outputs[], size_t count, const Outp
             break;
         }
         Kept k = {f, "", nullptr};
-        pthread_sigmask(SIG_BLOCK, &all, &before);
-        int error = 0;
-        for (int tries = 0; tries < 100; tries++) {
-            std::string name = hidden_name(hidden_pattern(f->path));
-            if (link(f->path.c_str(), name.c_str()) == 0) {
-                k.link = name;
-                break;
+        bool lost;
+        {
+            SignalSafeSection section;
+            int error = 0;
+            for (int tries = 0; tries < 100; tries++) {
+                std::string name = hidden_name(hidden_pattern(f->path));
+                if (link(f->path.c_str(), name.c_str()) == 0) {
+                    k.link = name;
+                    break;
+                }
+                error = errno;
+                if (error != EEXIST)
+                    break;
             }
-            error = errno;
-            if (error != EEXIST)
-                break;
+            OutputUndo *u = nullptr;
+            if (!k.link.empty())
+                u = make_undo(OutputUndo::restore_old, k.link, f->path);
+            else if (error == ENOENT && (u = make_undo(OutputUndo::remove_new, "", f->path))) {
+                u->dev = st.st_dev;
+                u->ino = st.st_ino;
+            }
+            if (u) {
+                u->committed = &committed;
+                k.undo = remember(u);
+                if (!k.undo)
+                    delete u;
+            }
+            lost = (!k.link.empty() || error == ENOENT) && !k.undo;
+            if (lost && !k.link.empty())
+                unlink(k.link.c_str());
         }
-        OutputUndo *u = nullptr;
-        if (!k.link.empty())
-            u = make_undo(OutputUndo::restore_old, k.link, f->path);
-        else if (error == ENOENT && (u = make_undo(OutputUndo::remove_new, "", f->path))) {
-            u->dev = st.st_dev;
-            u->ino = st.st_ino;
-        }
-        if (u) {
-            u->committed = &committed;
-            k.undo = remember(u);
-            if (!k.undo)
-                delete u;
-        }
-        bool lost = (!k.link.empty() || error == ENOENT) && !k.undo;
-        if (lost && !k.link.empty())
-            unlink(k.link.c_str());
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
         if (lost) {
             why = system_error(ENOMEM);
             *failed = f;
