@@ -181,6 +181,7 @@ static int run(void)
 
 int main(void)
 {
+    hold_standard_descriptors();
     try {
         return run();
     } catch (const std::bad_alloc &) {

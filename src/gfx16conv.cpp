@@ -800,6 +800,7 @@ int run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    hold_standard_descriptors();
     handle_output_signals();
     int status;
     try {

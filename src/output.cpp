@@ -304,6 +304,17 @@ void handle_output_signals(void)
     signal(SIGXFSZ, SIG_IGN);
 }
 
+void hold_standard_descriptors(void)
+{
+    for (int fd = 0; fd <= 2; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            // open takes the lowest free number: this one.
+            int got = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+            if (got > fd)
+                close(got);
+        }
+}
+
 OutputFile::~OutputFile() { discard(); }
 
 void OutputFile::raise_written_end(uint64_t end)

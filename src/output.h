@@ -128,4 +128,11 @@ bool writable(uid_t file_uid, gid_t file_gid, mode_t mode, uid_t euid, gid_t egi
 // EFBIG. Call once at start, after any library that handles signals itself.
 void handle_output_signals(void);
 
+// Opens on /dev/null each standard descriptor that whoever started the
+// program left closed, the wrong way round (0 for writing, 1 and 2 for
+// reading): a file made later cannot take its number and receive what is
+// printed, and printing there fails as it would on the closed descriptor.
+// Call first thing in main.
+void hold_standard_descriptors(void);
+
 #endif

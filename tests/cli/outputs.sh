@@ -121,6 +121,13 @@ for i in $(seq 1000 1999); do ln picture.bmp in/p$i.bmp; done
 (umask 077 && "$conv" encode --jobs 4 --out-dir out in/*.bmp >/dev/null)
 check "umask 077, 4 jobs: 1000 files" equal "$(ls out | wc -l)" 1000
 check "...all 0600" equal "$(find out -type f ! -perm 600 | wc -l)" 0
+# A closed standard output: the batch says its lines could not be printed,
+# and no file being written took the descriptor's number to receive them.
+rm -rf out
+"$conv" encode --jobs 2 --out-dir out in/*.bmp >&- 2>err.txt
+check "standard output closed: status 1" equal "$?" 1
+check "...saying why" grep -q "standard output: Bad file descriptor" err.txt
+check "...and every carrier whole" equal "$(cat out/* | sha256sum)" "$(for i in $(seq 1000); do cat carrier.bmp; done | sha256sum)"
 rm -rf in out
 
 # ---- Files of other users ---------------------------------------------------
