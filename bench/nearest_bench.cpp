@@ -23,10 +23,10 @@
 #include <thread>
 #include <vector>
 
-#include "codec.h"
-#include "input.h"
-#include "load.h"
-#include "nearest.h"
+#include "codec/codec.h"
+#include "files/input.h"
+#include "files/load.h"
+#include "codec/nearest.h"
 
 #ifndef GFX16BENCH_PATH
 #define GFX16BENCH_PATH "gfx16bench"

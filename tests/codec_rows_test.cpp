@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "bitmap_codec.h"
-#include "codec.h"
+#include "programs/gfx16/bitmap_codec.h"
+#include "codec/codec.h"
 #include "test_support.h"
 
 namespace {

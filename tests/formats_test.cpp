@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "carrier_palette.h"
-#include "formats.h"
+#include "files/carrier_palette.h"
+#include "files/formats.h"
 #include "test_support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "nearest.h"
+#include "codec/nearest.h"
 #include "test_support.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "output.h"
-#include "save.h"
+#include "files/output.h"
+#include "files/save.h"
 #include "test_support.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "load.h"
+#include "files/load.h"
 #include "test_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "load.h"
+#include "files/load.h"
 
 // Small pictures only: a few bytes of header may claim 32768 x 32768
 // pixels, and each run would spend its time clearing them.

@@ -41,7 +41,7 @@
 #include <string>
 #include <vector>
 
-#include "picture.h"
+#include "files/picture.h"
 
 std::string read_png(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out);
 std::string read_jpeg(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out);

@@ -1,4 +1,4 @@
-#include "bitmap_codec.h"
+#include "programs/gfx16/bitmap_codec.h"
 
 #include <allegro.h>
 

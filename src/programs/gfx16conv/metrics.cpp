@@ -1,4 +1,4 @@
-#include "metrics.h"
+#include "programs/gfx16conv/metrics.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <limits>
 #include <thread>
 
-#include "workers.h"
+#include "codec/threads.h"
 
 namespace {
 

@@ -29,14 +29,14 @@
 #include <thread>
 #include <vector>
 
-#include "convert.h"
+#include "files/convert.h"
 #include "gfx16/codec.h"
-#include "input.h"
-#include "load.h"
-#include "metrics.h"
-#include "nearest.h"
-#include "output.h"
-#include "save.h"
+#include "files/input.h"
+#include "files/load.h"
+#include "programs/gfx16conv/metrics.h"
+#include "codec/nearest.h"
+#include "files/output.h"
+#include "files/save.h"
 
 #ifndef GFX16_VERSION
 #define GFX16_VERSION "unknown"

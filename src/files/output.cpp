@@ -1,4 +1,4 @@
-#include "output.h"
+#include "files/output.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,13 +1,13 @@
-#include "load.h"
+#include "files/load.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
 
-#include "bmp.h"
-#include "formats.h"
-#include "tgapcx.h"
+#include "files/bmp.h"
+#include "files/formats.h"
+#include "files/tgapcx.h"
 
 // Every refusal of a file that holds no codes starts so, and says next what
 // the file is.

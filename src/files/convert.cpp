@@ -1,4 +1,4 @@
-#include "convert.h"
+#include "files/convert.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,8 +7,8 @@
 #include <mutex>
 #include <vector>
 
-#include "codec.h"
-#include "workers.h"
+#include "codec/codec.h"
+#include "codec/threads.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "gfx16/codec.h"
-#include "picture.h"
+#include "files/picture.h"
 
 // Enough of the start of a file for its headers, bit fields and palette.
 const size_t bmp_head_size = 14 + 124 + 12 + 256 * 4;

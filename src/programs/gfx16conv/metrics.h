@@ -44,7 +44,7 @@
 #ifndef GFX16_METRICS_H
 #define GFX16_METRICS_H
 
-#include "picture.h"
+#include "files/picture.h"
 
 struct Quality {
     double psnr_db;

@@ -1,14 +1,14 @@
-#include "save.h"
+#include "files/save.h"
 
 #include <strings.h>
 
 #include <new>
 #include <vector>
 
-#include "bmp.h"
-#include "formats.h"
-#include "picture.h"
-#include "tgapcx.h"
+#include "files/bmp.h"
+#include "files/formats.h"
+#include "files/picture.h"
+#include "files/tgapcx.h"
 
 bool picture_format_for(const std::string &name, FileFormat *format)
 {

@@ -18,8 +18,8 @@
 #include <string>
 
 #include "gfx16/codec.h"
-#include "output.h"
-#include "picture.h"
+#include "files/output.h"
+#include "files/picture.h"
 
 enum class FileFormat { bmp, png, tga, pcx };
 

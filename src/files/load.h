@@ -23,8 +23,8 @@
 #include <string>
 
 #include "gfx16/codec.h"
-#include "input.h"
-#include "picture.h"
+#include "files/input.h"
+#include "files/picture.h"
 
 // A block of picture rows as they lie in memory: the first row, the step
 // to the next (negative for rows that go upward) and the pixels' layout.

@@ -1,4 +1,4 @@
-#include "gfx16.h"
+#include "programs/gfx16/gfx16.h"
 
 #include <allegro.h>
 
@@ -9,11 +9,11 @@
 #include <new>
 #include <string>
 
-#include "bitmap_codec.h"
-#include "input.h"
-#include "load.h"
-#include "output.h"
-#include "save.h"
+#include "programs/gfx16/bitmap_codec.h"
+#include "files/input.h"
+#include "files/load.h"
+#include "files/output.h"
+#include "files/save.h"
 
 static const int mode = GFX16_MODE;
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "load.h"
-#include "save.h"
+#include "files/load.h"
+#include "files/save.h"
 
 // The format's own encoder, the nearest code of every pixel, or nearest
 // codes with the error diffused (which needs the whole picture at once).

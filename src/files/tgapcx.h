@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <string>
 
-#include "picture.h"
+#include "files/picture.h"
 
 // TGA has no signature: whether the first bytes make a TGA header that
 // this reader would take.

@@ -1,4 +1,4 @@
-#include "colour.h"
+#include "codec/colour.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "tgapcx.h"
+#include "files/tgapcx.h"
 
 #include <cerrno>
 #include <cstring>

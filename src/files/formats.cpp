@@ -1,4 +1,4 @@
-#include "formats.h"
+#include "files/formats.h"
 
 #include <png.h>
 #include <turbojpeg.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <new>
 
-#include "carrier_palette.h"
+#include "files/carrier_palette.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "nearest.h"
+#include "codec/nearest.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,8 +10,8 @@
 #include <mutex>
 #include <thread>
 
-#include "codec.h"
-#include "workers.h"
+#include "codec/codec.h"
+#include "codec/threads.h"
 
 // How the nearest code is found, and why this way.
 //

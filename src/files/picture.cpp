@@ -1,4 +1,4 @@
-#include "picture.h"
+#include "files/picture.h"
 
 #include <cinttypes>
 #include <cstdio>

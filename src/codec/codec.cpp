@@ -1,4 +1,4 @@
-#include "codec.h"
+#include "codec/codec.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,9 +9,9 @@
 #include <mutex>
 #include <thread>
 
-#include "colour.h"
-#include "nearest.h"
-#include "workers.h"
+#include "codec/colour.h"
+#include "codec/nearest.h"
+#include "codec/threads.h"
 
 const gfx16_layout gfx16_rgb = {3, 0, 1, 2};
 const gfx16_layout gfx16_bgr = {3, 2, 1, 0};

@@ -1,8 +1,8 @@
-#include "bmp.h"
+#include "files/bmp.h"
 
 #include <cstring>
 
-#include "carrier_palette.h"
+#include "files/carrier_palette.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "input.h"
+#include "files/input.h"
 
 #include <cerrno>
 #include <cinttypes>
