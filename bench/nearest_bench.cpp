@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "codec/codec.h"
+#include "codec/tables.h"
 #include "files/input.h"
 #include "files/load.h"
 #include "codec/nearest.h"

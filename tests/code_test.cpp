@@ -1,7 +1,7 @@
 // The packed code: fields, carrier bytes, and the h, s, v a code stands for.
 #include <gtest/gtest.h>
 
-#include "codec/codec.h"
+#include "codec/code.h"
 
 namespace {
 

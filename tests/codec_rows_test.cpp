@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "programs/gfx16/bitmap_codec.h"
-#include "codec/codec.h"
+#include "codec/code.h"
+#include "codec/encoder.h"
+#include "gfx16/codec.h"
 #include "test_support.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "codec/codec.h"
+#include "codec/tables.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "codec/codec.h"
+#include "gfx16/codec.h"
 #include "programs/gfx16conv/metrics.h"
 #include "test_support.h"
 

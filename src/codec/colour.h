@@ -8,8 +8,8 @@
 // double and rounded to float once, when it is stored. Rounding after every
 // operation gives different hues and decoded colours, and the packed codes of
 // files already written depend on these exact results.
-#ifndef GFX16_COLOUR_H
-#define GFX16_COLOUR_H
+#ifndef GFX16_CODEC_COLOUR_H
+#define GFX16_CODEC_COLOUR_H
 
 #include <cstdint>
 

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "codec/codec.h"
+#include "codec/code.h"
 #include "codec/threads.h"
 
 // How the nearest code is found, and why this way.

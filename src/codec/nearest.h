@@ -1,12 +1,12 @@
 // The nearest packed code of a colour, exactly: the code whose decoded colour
 // (decode_code) has the least sum of squared channel differences from it,
-// and among codes at the same distance the lowest one. The encoder of
-// "--best" is nearest_codes over the picture.
+// and among codes at the same distance the lowest one: what "--best" gives
+// every pixel, and what error diffusion rounds to.
 //
 // Everything it needs is built on first use and kept for the process; every
 // function here may be called from several threads at once.
-#ifndef GFX16_NEAREST_H
-#define GFX16_NEAREST_H
+#ifndef GFX16_CODEC_NEAREST_H
+#define GFX16_CODEC_NEAREST_H
 
 #include <cstddef>
 #include <cstdint>

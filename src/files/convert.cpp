@@ -7,7 +7,6 @@
 #include <mutex>
 #include <vector>
 
-#include "codec/codec.h"
 #include "codec/threads.h"
 
 namespace {
