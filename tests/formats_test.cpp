@@ -17,7 +17,10 @@
 #include <vector>
 
 #include "files/carrier_palette.h"
-#include "files/formats.h"
+#include "files/exif.h"
+#include "files/jpeg.h"
+#include "files/png.h"
+#include "files/webp.h"
 #include "test_support.h"
 
 namespace {

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "files/bmp.h"
-#include "files/formats.h"
+#include "files/jpeg.h"
+#include "files/png.h"
+#include "files/webp.h"
 #include "files/tgapcx.h"
 
 // Every refusal of a file that holds no codes starts so, and says next what

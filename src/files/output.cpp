@@ -1,190 +1,21 @@
 #include "files/output.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <fcntl.h>
-#include <new>
-#include <pthread.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <vector>
 
-// What a signal handler must undo for one file. Made and published outside
-// the handler, and never changed once published: the handler only reads it.
-struct OutputUndo {
-    enum Kind {
-        remove_temporary,  // `name`, a temporary not yet renamed
-        restore_old,       // `name`, a hidden link to the old file, back over `target`
-        remove_new,        // `target`, when it is the new file (`dev`, `ino`) and not someone else's
-    } kind;
-    std::string name, target;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    // restore_old and remove_new: set once every rename of the commit is
-    // done; the new files then stay.
-    const std::atomic<int> *committed = nullptr;
-};
+#include "files/signals.h"
 
 namespace {
-
-// ---- What a signal undoes ------------------------------------------------------
-// A table of pointers that grows by blocks, allocated outside the handler and
-// never freed, so that the handler walks it without locks or allocation at
-// any number of outputs at once. An entry's owner takes it out of the table
-// before it frees it; `dying` tells it that a handler may be reading it
-// still, and then it never returns: the process is about to die of the
-// signal.
-//
-// A file is made and its entry published inside a SignalSafeSection: with
-// signals blocked in that thread, and counted in `busy`, which the handler
-// (running in another thread) waits to see at 0 before it walks the table.
-// Otherwise a file made just before the walk, and published just after it,
-// would outlive the process; and no section starts once `dying` is set.
-const int slots_per_block = 32;
-struct UndoBlock {
-    std::atomic<OutputUndo *> slot[slots_per_block];
-    std::atomic<UndoBlock *> next;
-};
-static_assert(std::atomic<OutputUndo *>::is_always_lock_free, "the signal handler reads the table");
-UndoBlock first_block;
-std::atomic<int> dying{0};
-std::atomic<int> busy{0};
-
-// Async-signal-safe: system calls only.
-void undo(const OutputUndo &u)
-{
-    bool committed = u.committed && u.committed->load();
-    struct stat st;
-    switch (u.kind) {
-    case OutputUndo::remove_temporary:
-        unlink(u.name.c_str());
-        break;
-    case OutputUndo::restore_old:
-        // Before the new file's rename both names are links to the old file,
-        // and rename leaves them so. A link that cannot be put back stays:
-        // it is the only copy of the old file.
-        if (committed || rename(u.name.c_str(), u.target.c_str()) == 0)
-            unlink(u.name.c_str());
-        break;
-    case OutputUndo::remove_new:
-        if (!committed && lstat(u.target.c_str(), &st) == 0 && st.st_dev == u.dev && st.st_ino == u.ino)
-            unlink(u.target.c_str());
-        break;
-    }
-}
-
-[[noreturn]] void wait_for_the_end()
-{
-    for (;;)
-        pause();
-}
-
-OutputUndo *make_undo(OutputUndo::Kind kind, const std::string &name, const std::string &target)
-{
-    try {
-        return new OutputUndo{kind, name, target};
-    } catch (const std::bad_alloc &) {
-        return nullptr;
-    }
-}
-
-// Publishes `u` in a free slot, or nullptr when no memory is left for one.
-// Called inside a SignalSafeSection.
-std::atomic<OutputUndo *> *remember(OutputUndo *u)
-{
-    for (UndoBlock *b = &first_block;;) {
-        for (std::atomic<OutputUndo *> &s : b->slot) {
-            OutputUndo *none = nullptr;
-            if (s.compare_exchange_strong(none, u))
-                return &s;
-        }
-        UndoBlock *next = b->next.load();
-        if (!next) {
-            UndoBlock *fresh = new (std::nothrow) UndoBlock();
-            if (!fresh)
-                return nullptr;
-            if (b->next.compare_exchange_strong(next, fresh))
-                next = fresh;
-            else
-                delete fresh;  // another thread's block came first; `next` is it
-        }
-        b = next;
-    }
-}
-
-void forget(std::atomic<OutputUndo *> *slot)
-{
-    OutputUndo *u = slot->exchange(nullptr);
-    if (dying.load())
-        wait_for_the_end();  // a handler may be reading u
-    delete u;
-}
-
-// Signals blocked in this thread, and the handler in any other held off,
-// while a file is made or moved and its entry published.
-class SignalSafeSection {
-public:
-    SignalSafeSection()
-    {
-        sigset_t all;
-        sigfillset(&all);
-        pthread_sigmask(SIG_BLOCK, &all, &before);
-        busy++;
-        if (dying.load()) {
-            busy--;
-            wait_for_the_end();
-        }
-    }
-    ~SignalSafeSection()
-    {
-        busy--;
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    }
-    SignalSafeSection(const SignalSafeSection &) = delete;
-    SignalSafeSection &operator=(const SignalSafeSection &) = delete;
-
-private:
-    sigset_t before;
-};
-
-extern "C" void undo_and_die(int signal)
-{
-    dying.store(1);
-    while (busy.load() > 0) {
-        // Other threads finishing a file's making or a commit's links: a
-        // few system calls.
-    }
-    for (UndoBlock *b = &first_block; b; b = b->next.load())
-        for (std::atomic<OutputUndo *> &s : b->slot)
-            if (OutputUndo *u = s.load())
-                undo(*u);
-    struct sigaction fatal;
-    memset(&fatal, 0, sizeof fatal);
-    fatal.sa_handler = SIG_DFL;
-    sigemptyset(&fatal.sa_mask);
-    sigaction(signal, &fatal, nullptr);
-    // Blocked while the handler runs: delivered, and fatal, when it returns
-    // (a crash's too, rather than the fault being run again).
-    raise(signal);
-}
-
-// Every signal whose default is to end the program, bar SIGKILL and SIGXFSZ.
-const int fatal_signals[] = {
-    SIGHUP,  SIGINT,  SIGQUIT, SIGILL,    SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV, SIGUSR2,
-    SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,  SIGSYS,
-#ifdef SIGSTKFLT
-    SIGSTKFLT,
-#endif
-#ifdef SIGPWR
-    SIGPWR,
-#endif
-};
 
 // 0666 less the umask. The umask can be read only by setting it, which
 // would race with threads that create files: it is read once, before main.
@@ -193,8 +24,6 @@ const mode_t new_file_mode = [] {
     umask(mask);
     return (mode_t)(0666 & ~mask);
 }();
-
-// ---- Names --------------------------------------------------------------------
 
 std::string system_error(int error) { return strerror(error); }
 
@@ -279,40 +108,6 @@ bool writable(uid_t file_uid, gid_t file_gid, mode_t mode, uid_t euid, gid_t egi
     bool member = file_gid == egid || std::find(groups, groups + std::max(group_count, 0), file_gid) !=
                                           groups + std::max(group_count, 0);
     return mode & (member ? S_IWGRP : S_IWOTH);
-}
-
-void handle_output_signals(void)
-{
-    struct sigaction action;
-    memset(&action, 0, sizeof action);
-    action.sa_handler = undo_and_die;
-    sigfillset(&action.sa_mask);
-    auto handle = [&](int s) {
-        struct sigaction before;
-        if (sigaction(s, nullptr, &before) != 0)
-            return;
-        // Ignored by whoever started the program (nohup, a shell's
-        // background job): theirs to decide.
-        if (!(before.sa_flags & SA_SIGINFO) && before.sa_handler == SIG_IGN)
-            return;
-        sigaction(s, &action, nullptr);
-    };
-    for (int s : fatal_signals)
-        handle(s);
-    for (int s = SIGRTMIN; s <= SIGRTMAX; s++)
-        handle(s);
-    signal(SIGXFSZ, SIG_IGN);
-}
-
-void hold_standard_descriptors(void)
-{
-    for (int fd = 0; fd <= 2; fd++)
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-            // open takes the lowest free number: this one.
-            int got = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
-            if (got > fd)
-                close(got);
-        }
 }
 
 OutputFile::~OutputFile() { discard(); }
@@ -616,118 +411,4 @@ void OutputFile::discard()
     descriptor = -1;
 }
 
-std::string commit_outputs(OutputFile *const outputs[], size_t count, const OutputFile **failed)
-{
-    std::vector<OutputFile *> files;
-    for (size_t i = 0; i < count; i++)
-        if (outputs[i] && outputs[i]->temporary)
-            files.push_back(outputs[i]);
-    const OutputFile *unused;
-    if (!failed)
-        failed = &unused;
-    *failed = nullptr;
-    if (files.size() < 2) {
-        std::string why = files.empty() ? "" : files[0]->commit();
-        if (!why.empty())
-            *failed = files[0];
-        return why;
-    }
-
-    // Each name's old file is kept under a hidden link until every rename
-    // is done; where there is none, the new file is removed again on a
-    // failure. A file that cannot be linked (a file system without links)
-    // is renamed last, where nothing needs putting back after it.
-    struct Kept {
-        OutputFile *file;
-        std::string link;  // "" when there was no old file, or no link could be made
-        std::atomic<OutputUndo *> *undo;
-    };
-    std::atomic<int> committed{0};
-    std::vector<Kept> order, unkept;
-    std::string why;
-    for (OutputFile *f : files) {
-        struct stat st;
-        if (fstat(f->descriptor, &st) != 0) {
-            why = system_error(errno);
-            *failed = f;
-            break;
-        }
-        Kept k = {f, "", nullptr};
-        bool lost;
-        {
-            SignalSafeSection section;
-            int error = 0;
-            for (int tries = 0; tries < 100; tries++) {
-                std::string name = hidden_name(hidden_pattern(f->path));
-                if (link(f->path.c_str(), name.c_str()) == 0) {
-                    k.link = name;
-                    break;
-                }
-                error = errno;
-                if (error != EEXIST)
-                    break;
-            }
-            OutputUndo *u = nullptr;
-            if (!k.link.empty())
-                u = make_undo(OutputUndo::restore_old, k.link, f->path);
-            else if (error == ENOENT && (u = make_undo(OutputUndo::remove_new, "", f->path))) {
-                u->dev = st.st_dev;
-                u->ino = st.st_ino;
-            }
-            if (u) {
-                u->committed = &committed;
-                k.undo = remember(u);
-                if (!k.undo)
-                    delete u;
-            }
-            lost = (!k.link.empty() || error == ENOENT) && !k.undo;
-            if (lost && !k.link.empty())
-                unlink(k.link.c_str());
-        }
-        if (lost) {
-            why = system_error(ENOMEM);
-            *failed = f;
-            break;
-        }
-        (k.undo ? order : unkept).push_back(k);
-    }
-    order.insert(order.end(), unkept.begin(), unkept.end());
-
-    size_t renamed = 0;
-    if (why.empty()) {
-        for (; renamed < order.size(); renamed++) {
-            OutputFile *f = order[renamed].file;
-            if (rename(f->temp_path.c_str(), f->path.c_str()) != 0) {
-                why = system_error(errno);
-                *failed = f;
-                break;
-            }
-            f->forget_temporary();
-            f->temporary = false;
-            ::close(f->descriptor);
-            f->descriptor = -1;
-        }
-    }
-    if (why.empty()) {
-        committed.store(1);
-    } else {
-        // Back as it was: the old files over the new ones, the new ones
-        // without an old one removed.
-        for (size_t i = 0; i < renamed; i++) {
-            Kept &k = order[i];
-            if (!k.link.empty() && rename(k.link.c_str(), k.file->path.c_str()) != 0) {
-                why += "; " + k.file->given + " could not be put back: the old file is " + k.link;
-                k.link.clear();
-            } else if (k.link.empty() && k.undo) {
-                undo(*k.undo->load());
-            }
-        }
-    }
-    for (Kept &k : order) {
-        if (k.undo)
-            forget(k.undo);
-        if (!k.link.empty())
-            unlink(k.link.c_str());
-    }
-    return why;
-}
+std::string OutputFile::hidden_link_name() const { return hidden_name(hidden_pattern(path)); }

@@ -22,7 +22,7 @@
 #include <cstdio>
 #include <string>
 
-struct OutputUndo;  // what a signal undoes
+struct OutputUndo;  // what a signal undoes (signals.h)
 
 class OutputFile {
 public:
@@ -100,6 +100,7 @@ private:
     std::string use_descriptor(int fd);
     std::string use_device(const struct stat &st);
     void forget_temporary();
+    std::string hidden_link_name() const;  // a random name beside the file, for a link to it
     friend std::string commit_outputs(OutputFile *const outputs[], size_t count, const OutputFile **failed);
 };
 
@@ -118,21 +119,5 @@ std::string commit_outputs(OutputFile *const outputs[], size_t count, const Outp
 // still write-protected for root, as rm and cp treat it.
 bool writable(uid_t file_uid, gid_t file_gid, mode_t mode, uid_t euid, gid_t egid, const gid_t *groups,
               int group_count);
-
-// On every signal that would end the program (SIGINT, SIGTERM, SIGHUP,
-// SIGQUIT, SIGPIPE, SIGUSR1, the real-time ones, a crash's, ...) removes
-// every temporary file and undoes a commit under way, then dies of the
-// signal. A signal ignored by whoever started the program stays ignored (a
-// closed pipe then fails a write with EPIPE, reported like any failed
-// write). Ignores SIGXFSZ, so that a write over a file-size limit fails with
-// EFBIG. Call once at start, after any library that handles signals itself.
-void handle_output_signals(void);
-
-// Opens on /dev/null each standard descriptor that whoever started the
-// program left closed, the wrong way round (0 for writing, 1 and 2 for
-// reading): a file made later cannot take its number and receive what is
-// printed, and printing there fails as it would on the closed descriptor.
-// Call first thing in main.
-void hold_standard_descriptors(void);
 
 #endif

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <new>
 
 static std::string check_pixels(uint64_t pixels, const PictureLimits &limits)
 {
@@ -29,4 +30,36 @@ std::string check_carrier_size(uint64_t w, uint64_t h, const PictureLimits &limi
     if (w > (uint64_t)PictureLimits::max_side || h > 2 * (uint64_t)PictureLimits::max_side)
         return "carrier larger than 32768 pixels wide or 65536 high";
     return check_pixels(w * (h / 2), limits);
+}
+
+std::string allocate_pixels(std::vector<uint8_t> *pixels, size_t bytes)
+{
+    try {
+        pixels->resize(bytes);
+    } catch (const std::bad_alloc &) {
+        return "not enough memory";
+    }
+    return "";
+}
+
+// Pixel i moves from byte 4i to byte 3i, never ahead of what is still to be
+// read.
+void composite_over_black(uint8_t *pixels, size_t count)
+{
+    for (size_t i = 0; i < count; i++) {
+        const uint8_t *from = pixels + 4 * i;
+        unsigned r = from[0], g = from[1], b = from[2], a = from[3];
+        uint8_t *to = pixels + 3 * i;
+        to[0] = (uint8_t)((r * a + 127) / 255);
+        to[1] = (uint8_t)((g * a + 127) / 255);
+        to[2] = (uint8_t)((b * a + 127) / 255);
+    }
+}
+
+std::string library_reason(const char *message)
+{
+    std::string text = message;
+    if (text.size() >= 2 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z'))
+        text[0] = (char)(text[0] - 'A' + 'a');
+    return text;
 }

@@ -26,6 +26,18 @@ struct Block {
     int first = 0, count = 0;
 };
 
+// For the readers of whole files: reserves the pixels of a picture, or
+// says why not ("not enough memory").
+std::string allocate_pixels(std::vector<uint8_t> *pixels, size_t bytes);
+
+// Turns `count` RGBA pixels into RGB ones composited over black, in place.
+// The buffer keeps its size; the caller trims it.
+void composite_over_black(uint8_t *pixels, size_t count);
+
+// A library's message as a reason: lower case unless it starts with a name
+// in capitals ("IDAT: ...", "JPEG ...").
+std::string library_reason(const char *message);
+
 // The largest side of a picture (a carrier may be twice as high), and the
 // most pixels a picture may have (0: no limit but the side), with what sets
 // that limit, for the reason given when a picture breaks it. The programs

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "files/bmp.h"
-#include "files/formats.h"
+#include "files/png.h"
 #include "files/picture.h"
 #include "files/tgapcx.h"
 

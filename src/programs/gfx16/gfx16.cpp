@@ -13,6 +13,7 @@
 #include "files/input.h"
 #include "files/load.h"
 #include "files/output.h"
+#include "files/signals.h"
 #include "files/save.h"
 
 static const int mode = GFX16_MODE;

@@ -36,6 +36,7 @@
 #include "programs/gfx16conv/metrics.h"
 #include "codec/nearest.h"
 #include "files/output.h"
+#include "files/signals.h"
 #include "files/save.h"
 
 #ifndef GFX16_VERSION
