@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "files/bytes.h"
 #include "files/carrier_palette.h"
 
 namespace {
@@ -12,9 +13,6 @@ const int max_width = 32768;
 // Compression 3 and 4 mean other things in an OS/2 2.x header: Huffman 1D
 // and RLE24, both refused.
 enum { BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3, BI_JPEG = 4, BI_PNG = 5, BI_ALPHABITFIELDS = 6 };
-
-uint32_t u16(const uint8_t *p) { return p[0] | p[1] << 8; }
-uint32_t u32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
 
 bool is_run(uint32_t mask)
 {
@@ -57,18 +55,18 @@ const char *unsupported_variant(bool os2, uint32_t compression, int bpp)
     return nullptr;
 }
 
-const char *read_header(const uint8_t *p, size_t n, uint64_t file_size, int max_height, bool paletted_only,
+const char *read_header(const uint8_t *p, size_t n, uint64_t file_size, int max_height, bool stop_at_true_colour,
                         BmpInfo *l)
 {
     if (n < 2 || p[0] != 'B' || p[1] != 'M')
         return "not a BMP file";
     if (n < file_header_size + 4)
         return "file too short for its headers";
-    l->offset = u32(p + 10);
+    l->offset = le32(p + 10);
     // 12: OS/2 1.x; 16 and 64: OS/2 2.x (the same fields as Windows' 40,
     // which the 16 bytes cut short, with OS/2's own after them); 40 and on:
     // Windows.
-    uint32_t header = u32(p + 14);
+    uint32_t header = le32(p + 14);
     if (header != 12 && header != 16 && header != 40 && header != 52 && header != 56 && header != 64 &&
         header != 108 && header != 124)
         return "unknown info header size";
@@ -80,19 +78,19 @@ const char *read_header(const uint8_t *p, size_t n, uint64_t file_size, int max_
     uint32_t planes, compression = BI_RGB, size_image = 0, colours_used = 0;
     if (header == 12) {
         // OS/2: unsigned 16-bit sizes, always bottom-up, never compressed.
-        width = u16(h + 4);
-        height = u16(h + 6);
-        planes = u16(h + 8);
-        l->bpp = (int)u16(h + 10);
+        width = le16(h + 4);
+        height = le16(h + 6);
+        planes = le16(h + 8);
+        l->bpp = (int)le16(h + 10);
     } else {
-        width = (int32_t)u32(h + 4);
-        height = (int32_t)u32(h + 8);
-        planes = u16(h + 12);
-        l->bpp = (int)u16(h + 14);
+        width = (int32_t)le32(h + 4);
+        height = (int32_t)le32(h + 8);
+        planes = le16(h + 12);
+        l->bpp = (int)le16(h + 14);
         if (header > 16) {
-            compression = u32(h + 16);
-            size_image = u32(h + 20);
-            colours_used = u32(h + 32);
+            compression = le32(h + 16);
+            size_image = le32(h + 20);
+            colours_used = le32(h + 32);
         }
     }
     const bool os2 = header == 16 || header == 64;
@@ -117,8 +115,8 @@ const char *read_header(const uint8_t *p, size_t n, uint64_t file_size, int max_
     int bpp = l->bpp;
     if (bpp != 1 && bpp != 2 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return "unsupported bits per pixel";
-    if (paletted_only && bpp > 8)
-        return "not a paletted picture";
+    if (stop_at_true_colour && bpp > 8)
+        return nullptr;
     switch (l->compression) {
     case BI_RGB:
         break;
@@ -153,7 +151,7 @@ const char *read_header(const uint8_t *p, size_t n, uint64_t file_size, int max_
                 return "file too short for its headers";
         }
         for (int i = 0; i < words; i++)
-            masks[i] = u32(h + 40 + 4 * i);
+            masks[i] = le32(h + 40 + 4 * i);
         if (const char *why = check_masks(masks, bpp))
             return why;
     } else if (bpp == 16) {
@@ -301,11 +299,11 @@ struct Channel {
 
 } // namespace
 
-std::string bmp_read_header(const uint8_t *head, size_t n, uint64_t file_size, int max_height, bool paletted_only,
-                            BmpInfo *info)
+Error bmp_read_header(const uint8_t *head, size_t n, uint64_t file_size, int max_height, bool stop_at_true_colour,
+                      BmpInfo *info)
 {
-    const char *why = read_header(head, n, file_size, max_height, paletted_only, info);
-    return why ? why : "";
+    const char *why = read_header(head, n, file_size, max_height, stop_at_true_colour, info);
+    return why ? unreadable(why) : Error();
 }
 
 bool bmp_rows_as_stored(const BmpInfo &l)
@@ -334,58 +332,51 @@ gfx16_layout bmp_row_layout(const BmpInfo &l)
     return {4, offset[0], offset[1], offset[2]};
 }
 
-std::string bmp_decode_indices(const uint8_t *file, const BmpInfo &l, std::vector<uint8_t> *indices)
+Error bmp_decode_indices(const uint8_t *file, const BmpInfo &l, std::vector<uint8_t> *indices)
 {
-    if (l.bpp > 8)
-        return "not a paletted picture";
     const bool rle = l.compression == BI_RLE8 || l.compression == BI_RLE4;
     const char *why = rle ? walk_rle(file + l.offset, l.end - l.offset, l, nullptr) : nullptr;
     if (why)
-        return why;
+        return unreadable(why);
     indices->assign((size_t)l.width * l.height, 0);
     why = rle ? walk_rle(file + l.offset, l.end - l.offset, l, indices->data())
               : read_indices(file + l.offset, l, indices->data());
     if (why) {
         indices->clear();
-        return why;
+        return unreadable(why);
     }
-    return "";
+    return Error();
 }
 
-std::string bmp_decode_colours(const uint8_t *file, const BmpInfo &l, Picture *out)
+Error bmp_decode_colours(const uint8_t *file, const BmpInfo &l, std::vector<uint8_t> *rgb)
 {
     if (l.bpp <= 8) {
         std::vector<uint8_t> indices;
-        std::string why = bmp_decode_indices(file, l, &indices);
-        if (!why.empty())
-            return why;
-        out->w = l.width;
-        out->h = l.height;
-        out->rgb.resize(indices.size() * 3);
+        if (Error e = bmp_decode_indices(file, l, &indices))
+            return e;
+        rgb->resize(indices.size() * 3);
         for (size_t i = 0; i < indices.size(); i++)
-            memcpy(&out->rgb[3 * i], l.palette[indices[i]], 3);
-        return "";
+            memcpy(&(*rgb)[3 * i], l.palette[indices[i]], 3);
+        return Error();
     }
-    out->w = l.width;
-    out->h = l.height;
-    out->rgb.resize((size_t)l.width * l.height * 3);
+    rgb->resize((size_t)l.width * l.height * 3);
     const Channel red(l.masks[0]), green(l.masks[1]), blue(l.masks[2]);
     const int bytes = l.bpp / 8;
     for (int y = 0; y < l.height; y++) {
         const uint8_t *p = file + l.offset + l.stride * (uint64_t)(l.top_down ? y : l.height - 1 - y);
-        uint8_t *o = &out->rgb[(size_t)y * l.width * 3];
+        uint8_t *o = &(*rgb)[(size_t)y * l.width * 3];
         for (int x = 0; x < l.width; x++, p += bytes, o += 3) {
             if (bytes == 3) {
                 o[0] = p[2], o[1] = p[1], o[2] = p[0];
                 continue;
             }
-            uint32_t v = bytes == 2 ? u16(p) : u32(p);
+            uint32_t v = bytes == 2 ? le16(p) : le32(p);
             o[0] = red.of(v, l.masks[0]);
             o[1] = green.of(v, l.masks[1]);
             o[2] = blue.of(v, l.masks[2]);
         }
     }
-    return "";
+    return Error();
 }
 
 uint64_t bmp_stride(int w, int bpp) { return ((uint64_t)w * bpp + 31) / 32 * 4; }

@@ -16,8 +16,8 @@
 // placement (channels narrower or wider than 8 bits scaled to 0..255 by
 // scale_level); 24 bits. Refused with their names: embedded JPEG and PNG,
 // OS/2 Huffman and RLE24, 64 bits.
-#ifndef GFX16_BMP_H
-#define GFX16_BMP_H
+#ifndef GFX16_FILES_BMP_H
+#define GFX16_FILES_BMP_H
 
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "gfx16/codec.h"
+#include "files/error.h"
 #include "files/picture.h"
 
 // Enough of the start of a file for its headers, bit fields and palette.
@@ -46,10 +47,10 @@ struct BmpInfo {
 // Checks the headers in `head` (the first n bytes of a file of file_size
 // bytes: all of it, or at least bmp_head_size) and fills `info`. A picture
 // may be at most 32768 pixels wide and max_height high. With
-// `paletted_only`, a true-colour file is refused as soon as its depth is
-// read ("not a paletted picture"). "" or the reason.
-std::string bmp_read_header(const uint8_t *head, size_t n, uint64_t file_size, int max_height, bool paletted_only,
-                            BmpInfo *info);
+// `stop_at_true_colour`, the headers of a true-colour file are read no
+// further than its depth: `info` then holds its size and depth alone.
+Error bmp_read_header(const uint8_t *head, size_t n, uint64_t file_size, int max_height, bool stop_at_true_colour,
+                      BmpInfo *info);
 
 // Whether the rows can be used as they lie in the file: 8-bit indices
 // without compression, or 24- or 32-bit colours in whole bytes, whose
@@ -58,11 +59,12 @@ bool bmp_rows_as_stored(const BmpInfo &info);
 gfx16_layout bmp_row_layout(const BmpInfo &info);
 
 // The palette indices (w x h bytes, top row first) of a paletted file
-// whose first info.end bytes are in `file`. "" or the reason.
-std::string bmp_decode_indices(const uint8_t *file, const BmpInfo &info, std::vector<uint8_t> *indices);
+// whose first info.end bytes are in `file`.
+Error bmp_decode_indices(const uint8_t *file, const BmpInfo &info, std::vector<uint8_t> *indices);
 
-// The colours of any file, likewise.
-std::string bmp_decode_colours(const uint8_t *file, const BmpInfo &info, Picture *out);
+// The colours (3 bytes a pixel, red first, top row first) of any file,
+// likewise.
+Error bmp_decode_colours(const uint8_t *file, const BmpInfo &info, std::vector<uint8_t> *rgb);
 
 // Writing: the headers of an 8-bit carrier (w x h indices, with the
 // carriers' palette) or of a 24-bit picture, bottom-up, as Allegro's

@@ -9,7 +9,7 @@
 
 #include "files/signals.h"
 
-std::string commit_outputs(OutputFile *const outputs[], size_t count, const OutputFile **failed)
+Error commit_outputs(OutputFile *const outputs[], size_t count, const OutputFile **failed)
 {
     std::vector<OutputFile *> files;
     for (size_t i = 0; i < count; i++)
@@ -20,8 +20,8 @@ std::string commit_outputs(OutputFile *const outputs[], size_t count, const Outp
         failed = &unused;
     *failed = nullptr;
     if (files.size() < 2) {
-        std::string why = files.empty() ? "" : files[0]->commit();
-        if (!why.empty())
+        Error why = files.empty() ? Error() : files[0]->commit();
+        if (why)
             *failed = files[0];
         return why;
     }
@@ -37,7 +37,7 @@ std::string commit_outputs(OutputFile *const outputs[], size_t count, const Outp
     };
     std::atomic<int> committed{0};
     std::vector<Kept> order, unkept;
-    std::string why;
+    std::string why;  // the reason of a failure, or ""
     for (OutputFile *f : files) {
         struct stat st;
         if (fstat(f->descriptor, &st) != 0) {
@@ -122,5 +122,5 @@ std::string commit_outputs(OutputFile *const outputs[], size_t count, const Outp
         if (!k.link.empty())
             unlink(k.link.c_str());
     }
-    return why;
+    return why.empty() ? Error() : unwritable(why);
 }

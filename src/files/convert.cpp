@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "codec/threads.h"
+#include "gfx16/codec.h"
 
 namespace {
 
@@ -39,14 +39,14 @@ struct Slices {
 // sharing each out. The first failure stops every worker; an exception (not
 // enough memory) is thrown again here once they have all ended.
 template <class Work>
-std::string for_slices(int w, int h, bool bottom_up, bool in_order, Work work)
+Error for_slices(int w, int h, bool bottom_up, bool in_order, Work work)
 {
     const Slices slices = {h, slice_rows(w), bottom_up};
     unsigned workers = in_order ? 1 : std::min<unsigned>(codec_threads(), (unsigned)slices.count());
     std::atomic<int> next{0};
     std::atomic<bool> failed{false};
     std::mutex lock;
-    std::string why;
+    Error why;
     run_shares(workers, [&](unsigned) {
         try {
             Block blocks[3];
@@ -54,8 +54,8 @@ std::string for_slices(int w, int h, bool bottom_up, bool in_order, Work work)
             for (int i; !failed && (i = next++) < slices.count();) {
                 int first, count;
                 slices.get(i, &first, &count);
-                std::string failure = work(first, count, blocks);
-                if (!failure.empty()) {
+                Error failure = work(first, count, blocks);
+                if (failure) {
                     std::lock_guard<std::mutex> hold(lock);
                     if (!failed)
                         why = std::move(failure);
@@ -70,109 +70,77 @@ std::string for_slices(int w, int h, bool bottom_up, bool in_order, Work work)
     return why;
 }
 
+// A codec's status as an error; it concerns the input.
+Error codec_error(int status)
+{
+    return Error(status == -2 ? Error::codec_out_of_memory : Error::codec_refused);
+}
+
 // Error diffusion carries each row's error into the next: the picture is
 // encoded whole, then given to the sinks.
-std::string encode_dithered(PictureSource &source, CarrierSink &carrier, PictureSink *preview)
+Error encode_dithered(RowSource &source, RowSink &carrier, RowSink *preview)
 {
     const int w = source.w, h = source.h;
-    std::vector<uint8_t> rgb((size_t)w * h * 3), codes((size_t)w * h * 2), shown(preview ? rgb.size() : 0);
-    PixelRows in;
-    std::string why = source.rows(0, h, &in);
-    if (!why.empty())
-        return source.name + ": cannot load the picture: " + why;
-    copy_rows(in, w, h, rgb.data(), (ptrdiff_t)w * 3, gfx16_rgb);
-    if (gfx16_encode_dithered(rgb.data(), w, h, codes.data(), preview ? shown.data() : nullptr) != 0)
-        return source.name + ": not enough memory to encode it";
+    std::vector<uint8_t> rgb((size_t)w * h * 3), codes((size_t)w * h * 2), preview_pixels(preview ? rgb.size() : 0);
+    Rows in;
+    if (Error e = source.rows(0, h, &in))
+        return e;
+    copy_items(in, Rows{rgb.data(), (ptrdiff_t)w * 3, 0, gfx16_rgb}, w, h, 1);
+    if (int status = gfx16_encode_dithered(rgb.data(), w, h, codes.data(), preview ? preview_pixels.data() : nullptr))
+        return codec_error(status);
     std::vector<uint8_t>().swap(rgb);
     const bool in_order = carrier.sequential || (preview && preview->sequential);
     return for_slices(w, h, in_order, in_order, [&](int first, int count, Block *blocks) {
-        CodeSpace c;
-        std::string why = carrier.room(first, count, &c, &blocks[0]);
-        if (!why.empty())
-            return carrier.name + ": " + why;
-        for (int k = 0; k < count; k++) {
-            memcpy(c.low + k * c.stride, &codes[(size_t)2 * (first + k) * w], w);
-            memcpy(c.high + k * c.stride, &codes[(size_t)(2 * (first + k) + 1) * w], w);
-        }
-        if (!(why = carrier.put(&blocks[0])).empty())
-            return carrier.name + ": " + why;
+        Rows from = {&codes[(size_t)2 * first * w], (ptrdiff_t)2 * w, w, gfx16_rgb};
+        if (Error e = put_items(carrier, from, w, first, count, &blocks[0]))
+            return concerning(1, e);
         if (!preview)
-            return why;
-        PixelSpace p;
-        if (!(why = preview->room(first, count, &p, &blocks[1])).empty())
-            return preview->name + ": " + why;
-        PixelRows rows = {&shown[(size_t)first * w * 3], (ptrdiff_t)w * 3, gfx16_rgb};
-        copy_rows(rows, w, count, p.first, p.stride, p.layout);
-        if (!(why = preview->put(&blocks[1])).empty())
-            return preview->name + ": " + why;
-        return why;
+            return Error();
+        from = {&preview_pixels[(size_t)first * w * 3], (ptrdiff_t)w * 3, 0, gfx16_rgb};
+        return concerning(2, put_items(*preview, from, w, first, count, &blocks[1]));
     });
 }
 
 } // namespace
 
-std::string encode_stream(PictureSource &source, CarrierSink &carrier, PictureSink *preview, Encoder encoder)
+Error encode_stream(RowSource &source, RowSink &carrier, RowSink *preview, Encoder encoder)
 {
+    if (encoder == Encoder::dithered)
+        return encode_dithered(source, carrier, preview);
     const int w = source.w;
     const bool in_order = carrier.sequential || (preview && preview->sequential);
-    std::string why;
-    if (encoder == Encoder::dithered) {
-        why = encode_dithered(source, carrier, preview);
-    } else {
-        auto encode_rows = encoder == Encoder::best ? gfx16_encode_best_rows : gfx16_encode_rows;
-        why = for_slices(w, source.h, source.bottom_up || in_order, in_order,
-                         [&](int first, int count, Block *blocks) {
-                             PixelRows in;
-                             CodeSpace codes;
-                             PixelSpace shown = {nullptr, 0, gfx16_rgb};
-                             std::string why = source.rows(first, count, &in, &blocks[0]);
-                             if (!why.empty())
-                                 return source.name + ": cannot load the picture: " + why;
-                             if (!(why = carrier.room(first, count, &codes, &blocks[1])).empty())
-                                 return carrier.name + ": " + why;
-                             if (preview && !(why = preview->room(first, count, &shown, &blocks[2])).empty())
-                                 return preview->name + ": " + why;
-                             int status = encode_rows(in.first, in.stride, &in.layout, w, first, count, codes.low,
-                                                      codes.high, codes.stride, shown.first, shown.stride,
-                                                      &shown.layout);
-                             if (status != 0)
-                                 return source.name + (status == -2 ? ": not enough memory to encode it"
-                                                                    : ": the codec refused its rows");
-                             if (!(why = carrier.put(&blocks[1])).empty())
-                                 return carrier.name + ": " + why;
-                             if (preview && !(why = preview->put(&blocks[2])).empty())
-                                 return preview->name + ": " + why;
-                             return why;
-                         });
-    }
-    if (why.empty() && !(why = carrier.finish()).empty())
-        return carrier.name + ": " + why;
-    if (why.empty() && preview && !(why = preview->finish()).empty())
-        return preview->name + ": " + why;
-    return why;
+    auto encode_rows = encoder == Encoder::best ? gfx16_encode_best_rows : gfx16_encode_rows;
+    return for_slices(w, source.h, source.bottom_up || in_order, in_order, [&](int first, int count, Block *blocks) {
+        Rows in, codes, shown = {nullptr, 0, 0, gfx16_rgb};
+        if (Error e = source.rows(first, count, &in, &blocks[0]))
+            return e;
+        if (Error e = carrier.room(first, count, &codes, &blocks[1]))
+            return concerning(1, e);
+        if (preview)
+            if (Error e = preview->room(first, count, &shown, &blocks[2]))
+                return concerning(2, e);
+        if (int status = encode_rows(in.first, in.step, &in.layout, w, first, count, codes.first,
+                                     codes.first + codes.high, codes.step, shown.first, shown.step, &shown.layout))
+            return codec_error(status);
+        if (Error e = carrier.put(&blocks[1]))
+            return concerning(1, e);
+        return preview ? concerning(2, preview->put(&blocks[2])) : Error();
+    });
 }
 
-std::string decode_stream(CarrierSource &source, PictureSink &picture)
+Error decode_stream(RowSource &source, RowSink &picture)
 {
     const int w = source.w;
-    std::string why = for_slices(
-        w, source.h, source.bottom_up || picture.sequential, picture.sequential,
-        [&](int first, int count, Block *blocks) {
-            CodeRows codes;
-            PixelSpace out;
-            std::string why = source.rows(first, count, &codes, &blocks[0]);
-            if (!why.empty())
-                return source.name + ": cannot load the carrier: " + why;
-            if (!(why = picture.room(first, count, &out, &blocks[1])).empty())
-                return picture.name + ": " + why;
-            if (gfx16_decode_rows(codes.low, codes.high, codes.stride, w, count, out.first, out.stride,
-                                  &out.layout) != 0)
-                return source.name + ": the codec refused its rows";
-            if (!(why = picture.put(&blocks[1])).empty())
-                return picture.name + ": " + why;
-            return why;
-        });
-    if (why.empty() && !(why = picture.finish()).empty())
-        return picture.name + ": " + why;
-    return why;
+    return for_slices(w, source.h, source.bottom_up || picture.sequential, picture.sequential,
+                      [&](int first, int count, Block *blocks) {
+                          Rows codes, out;
+                          if (Error e = source.rows(first, count, &codes, &blocks[0]))
+                              return e;
+                          if (Error e = picture.room(first, count, &out, &blocks[1]))
+                              return concerning(1, e);
+                          if (gfx16_decode_rows(codes.first, codes.first + codes.high, codes.step, w, count,
+                                                out.first, out.step, &out.layout) != 0)
+                              return Error(Error::codec_refused);
+                          return concerning(1, picture.put(&blocks[1]));
+                      });
 }

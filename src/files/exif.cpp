@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+#include "files/bytes.h"
 
-unsigned big16(const uint8_t *p) { return p[0] << 8 | p[1]; }
+namespace {
 
 // The orientation tag of a TIFF structure (an EXIF block after its
 // "Exif\0\0"), or 1. Every offset is checked against `size`; an IFD cut
@@ -21,12 +21,8 @@ int tiff_orientation(const uint8_t *tiff, size_t size)
         big_endian = false;
     else
         return 1;
-    auto u16 = [&](size_t at) -> unsigned {
-        return big_endian ? tiff[at] << 8 | tiff[at + 1] : tiff[at] | tiff[at + 1] << 8;
-    };
-    auto u32 = [&](size_t at) -> uint32_t {
-        return big_endian ? (uint32_t)u16(at) << 16 | u16(at + 2) : u16(at) | (uint32_t)u16(at + 2) << 16;
-    };
+    auto u16 = [&](size_t at) -> unsigned { return big_endian ? be16(tiff + at) : le16(tiff + at); };
+    auto u32 = [&](size_t at) -> uint32_t { return big_endian ? be32(tiff + at) : le32(tiff + at); };
     // No sums near the top of size_t: ifd < 2^32, and 12 * 65535 is small.
     const size_t ifd = u32(4);
     if (ifd + 2 > size)
@@ -48,13 +44,13 @@ int tiff_orientation(const uint8_t *tiff, size_t size)
 
 }  // namespace
 
-std::string apply_orientation(Picture *p, int orientation)
+Error apply_orientation(Picture *p, int orientation)
 {
     // Output pixel (x, y) is source pixel start + x * step_x + y * step_y
     // (in pixels), for a source w wide and h high; orientations 5-8 swap
     // the sides.
     if (orientation == 1)
-        return "";
+        return Error();
     const ptrdiff_t w = p->w, h = p->h, last_x = w - 1, last_row = (h - 1) * w;
     struct Walk {
         ptrdiff_t start, step_x, step_y;
@@ -73,8 +69,8 @@ std::string apply_orientation(Picture *p, int orientation)
     const Walk &walk = walks[orientation];
     const int out_w = orientation >= 5 ? p->h : p->w, out_h = orientation >= 5 ? p->w : p->h;
     std::vector<uint8_t> turned;
-    std::string why = allocate_pixels(&turned, p->rgb.size());
-    if (!why.empty())
+    Error why = allocate_pixels(&turned, p->rgb.size());
+    if (why)
         return why;
     uint8_t *to = turned.data();
     for (int y = 0; y < out_h; y++) {
@@ -85,7 +81,7 @@ std::string apply_orientation(Picture *p, int orientation)
     p->rgb.swap(turned);
     p->w = out_w;
     p->h = out_h;
-    return "";
+    return Error();
 }
 
 int jpeg_orientation(const uint8_t *data, size_t size)
@@ -103,7 +99,7 @@ int jpeg_orientation(const uint8_t *data, size_t size)
         }
         if (marker == 0xDA || marker == 0xD9)  // start of scan, end of image
             break;
-        size_t length = big16(data + at + 2);
+        size_t length = be16(data + at + 2);
         if (length < 2 || length > size - at - 2)
             break;
         const uint8_t *body = data + at + 4;

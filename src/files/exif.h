@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "files/picture.h"
 
@@ -15,7 +14,7 @@
 // segment.
 int jpeg_orientation(const uint8_t *data, size_t size);
 
-// Turns the picture as the orientation says. "" or "not enough memory".
-std::string apply_orientation(Picture *p, int orientation);
+// Turns the picture as the orientation says.
+Error apply_orientation(Picture *p, int orientation);
 
 #endif

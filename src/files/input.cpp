@@ -18,10 +18,10 @@ Input::~Input()
 void input_from_memory(Input *in, const uint8_t *data, size_t size)
 {
     in->bytes.assign(data, data + size);
-    in->whole = true;
+    in->all_read = true;
 }
 
-std::string open_input(const char *name, Input *in)
+Error open_input(const char *name, Input *in)
 {
     in->name = name;
     if (!strcmp(name, "-")) {
@@ -33,25 +33,25 @@ std::string open_input(const char *name, Input *in)
         // once, and reading waits for the writer.
         in->fd = open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (in->fd < 0)
-            return std::string("cannot open the file: ") + strerror(errno);
+            return unreadable(std::string("cannot open the file: ") + strerror(errno));
         fcntl(in->fd, F_SETFL, fcntl(in->fd, F_GETFL) & ~O_NONBLOCK);
     }
     struct stat st;
     if (fstat(in->fd, &st) != 0)
-        return std::string("cannot read the file: ") + strerror(errno);
+        return unreadable(std::string("cannot read the file: ") + strerror(errno));
     if (S_ISDIR(st.st_mode))
-        return std::string("cannot read the file: ") + strerror(EISDIR);
+        return unreadable(std::string("cannot read the file: ") + strerror(EISDIR));
     in->regular = S_ISREG(st.st_mode);
     in->writer_awaited = S_ISFIFO(st.st_mode) && in->fd != STDIN_FILENO;
     in->size = in->regular ? (uint64_t)st.st_size : 0;
     in->dev = st.st_dev;
     in->ino = st.st_ino;
-    return "";
+    return Error();
 }
 
-static std::string read_error(int error)
+static Error read_error(int error)
 {
-    return std::string("cannot read the file: ") + strerror(error);
+    return unreadable(std::string("cannot read the file: ") + strerror(error));
 }
 
 // Reads until `count` bytes are there or the input ends; the count read.
@@ -85,14 +85,14 @@ static ssize_t read_fully(Input &in, uint8_t *to, size_t count, int *error)
     return (ssize_t)done;
 }
 
-std::string read_head(Input &in, size_t count, std::vector<uint8_t> *head)
+Error read_head(Input &in, size_t count, std::vector<uint8_t> *head)
 {
     if (in.regular) {
         size_t n = (size_t)std::min<uint64_t>(count, in.size);
         head->resize(n);
         return read_at(in, 0, n, head->data());
     }
-    if (in.bytes.size() < count && !in.whole) {
+    if (in.bytes.size() < count && !in.all_read) {
         size_t had = in.bytes.size();
         in.bytes.resize(count);
         int error = 0;
@@ -103,19 +103,19 @@ std::string read_head(Input &in, size_t count, std::vector<uint8_t> *head)
         }
         in.bytes.resize(had + (size_t)n);
         if (had + (size_t)n < count)
-            in.whole = true;
+            in.all_read = true;
     }
     head->assign(in.bytes.begin(), in.bytes.begin() + std::min(count, in.bytes.size()));
-    return "";
+    return Error();
 }
 
-std::string read_at(Input &in, uint64_t offset, size_t count, uint8_t *to)
+Error read_at(Input &in, uint64_t offset, size_t count, uint8_t *to)
 {
-    if (!in.regular || in.whole) {
+    if (!in.regular || in.all_read) {
         if (offset > in.bytes.size() || count > in.bytes.size() - offset)
-            return "cannot read the file: it ends early";
+            return unreadable("cannot read the file: it ends early");
         memcpy(to, in.bytes.data() + offset, count);
-        return "";
+        return Error();
     }
     size_t done = 0;
     while (done < count) {
@@ -125,25 +125,24 @@ std::string read_at(Input &in, uint64_t offset, size_t count, uint8_t *to)
         if (n < 0)
             return read_error(errno);
         if (n == 0)
-            return "cannot read the file: it changed while it was read";
+            return unreadable("cannot read the file: it changed while it was read");
         done += (size_t)n;
     }
-    return "";
+    return Error();
 }
 
-std::string read_whole(Input &in, uint64_t most)
+Error read_whole(Input &in, uint64_t most)
 {
-    if (in.whole)
-        return "";
+    if (in.all_read)
+        return Error();
     if (in.regular) {
         if (in.size > most || in.size > SIZE_MAX)
             goto too_long;
         in.bytes.resize((size_t)in.size);
-        std::string why = read_at(in, 0, (size_t)in.size, in.bytes.data());
-        if (!why.empty())
-            return why;
-        in.whole = true;
-        return "";
+        if (Error e = read_at(in, 0, (size_t)in.size, in.bytes.data()))
+            return e;
+        in.all_read = true;
+        return Error();
     }
     for (;;) {
         // Grows by half again each time, so a long input costs few copies.
@@ -163,15 +162,15 @@ std::string read_whole(Input &in, uint64_t most)
         if ((size_t)n < more)
             break;
     }
-    in.whole = true;
-    return "";
+    in.all_read = true;
+    return Error();
 too_long:
     in.bytes.clear();
     in.bytes.shrink_to_fit();
     char text[96];
     snprintf(text, sizeof text, "input longer than %" PRIu64 " bytes, more than a picture of the size limit needs",
              most);
-    return text;
+    return unreadable(text);
 }
 
 uint64_t input_size(const Input &in) { return in.regular ? in.size : in.bytes.size(); }

@@ -4,11 +4,10 @@
 
 #include <cstring>
 
+#include "files/bytes.h"
 #include "files/exif.h"
 
 namespace {
-
-unsigned big16(const uint8_t *p) { return p[0] << 8 | p[1]; }
 
 // Each scan of a progressive JPEG is another pass over every block of the
 // picture, so a small file can ask for hundreds of passes. libjpeg writes
@@ -42,7 +41,7 @@ unsigned jpeg_scans(const uint8_t *data, size_t size)
             continue;
         if (size - at < 2)
             break;
-        size_t length = big16(data + at);
+        size_t length = be16(data + at);
         if (length < 2 || length > size - at)
             break;
         at += length;
@@ -63,15 +62,15 @@ unsigned jpeg_scans(const uint8_t *data, size_t size)
     return scans;
 }
 
-std::string jpeg_reason(tjhandle decoder)
+Error jpeg_reason(tjhandle decoder)
 {
     const char *message = tjGetErrorStr2(decoder);
     if (strstr(message, "Premature end of JPEG file"))
-        return "truncated file";
-    return library_reason(message);
+        return unreadable("truncated file");
+    return unreadable(library_reason(message));
 }
 
-std::string read_jpeg_with(tjhandle decoder, const uint8_t *data, size_t size, const PictureLimits &limits,
+Error read_jpeg_with(tjhandle decoder, const uint8_t *data, size_t size, const PictureLimits &limits,
                            Picture *out)
 {
     int w = 0, h = 0, subsampling, colour_space;
@@ -80,18 +79,18 @@ std::string read_jpeg_with(tjhandle decoder, const uint8_t *data, size_t size, c
     // TurboJPEG calls it a success, and sets nothing, when the stream ends
     // before a frame header: a tables-only JPEG, or one cut short.
     if (w == 0 && h == 0)
-        return "truncated file, or a JPEG of tables only";
+        return unreadable("truncated file, or a JPEG of tables only");
     if (colour_space == TJCS_CMYK || colour_space == TJCS_YCCK)
-        return "CMYK JPEG not supported: its colours need the print profile it was made for";
-    std::string why = check_picture_size(w, h, limits);
-    if (!why.empty())
+        return unreadable("CMYK JPEG not supported: its colours need the print profile it was made for");
+    Error why = check_picture_size(w, h, limits);
+    if (why)
         return why;
     const unsigned scans = jpeg_scans(data, size);
     if (scans > most_jpeg_scans)
-        return "JPEG of " + std::to_string(scans) + " scans, more than the limit of " +
-               std::to_string(most_jpeg_scans);
+        return unreadable("JPEG of " + std::to_string(scans) + " scans, more than the limit of " +
+                          std::to_string(most_jpeg_scans));
     why = allocate_pixels(&out->rgb, (size_t)w * h * 3);
-    if (!why.empty())
+    if (why)
         return why;
     // Stop at the first warning: a truncated or corrupt stream would
     // otherwise be decoded to the end as grey. (libjpeg's own limit on scans
@@ -106,17 +105,17 @@ std::string read_jpeg_with(tjhandle decoder, const uint8_t *data, size_t size, c
 
 }  // namespace
 
-std::string read_jpeg(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out)
+Error read_jpeg(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out)
 {
     *out = Picture();
     if (size == 0)
-        return "empty file";
+        return unreadable("empty file");
     tjhandle decoder = tjInitDecompress();
     if (!decoder)
-        return "cannot start the JPEG decoder";
-    std::string why = read_jpeg_with(decoder, data, size, limits, out);
+        return unreadable("cannot start the JPEG decoder");
+    Error why = read_jpeg_with(decoder, data, size, limits, out);
     tjDestroy(decoder);
-    if (!why.empty())
+    if (why)
         *out = Picture();
     return why;
 }

@@ -4,16 +4,15 @@
 // libjpeg warning (a truncated or corrupt stream) refuses the file. CMYK and
 // YCCK JPEGs are refused: their colours need the print profile they were
 // made for; so are JPEGs of more than 100 scans, counted before anything is
-// decoded. "" or the reason; a refused file leaves `out` empty.
+// decoded. A refused file leaves `out` empty.
 #ifndef GFX16_FILES_JPEG_H
 #define GFX16_FILES_JPEG_H
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "files/picture.h"
 
-std::string read_jpeg(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out);
+Error read_jpeg(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out);
 
 #endif

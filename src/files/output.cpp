@@ -25,7 +25,7 @@ const mode_t new_file_mode = [] {
     return (mode_t)(0666 & ~mask);
 }();
 
-std::string system_error(int error) { return strerror(error); }
+Error system_error(int error) { return unwritable(strerror(error)); }
 
 const char terminal_refused[] = "is a terminal: a picture is not written to one (send it to a file or a pipe)";
 
@@ -119,15 +119,15 @@ void OutputFile::raise_written_end(uint64_t end)
     }
 }
 
-std::string OutputFile::prepare(const char *name, bool force)
+Error OutputFile::prepare(const char *name, bool force)
 {
     given = name;
     if (!strcmp(name, "-"))
         return use_descriptor(STDOUT_FILENO);
     if (given.empty())
-        return "empty name";
+        return unwritable("empty name");
     if (given.back() == '/')
-        return "is a folder";
+        return unwritable("is a folder");
 
     // Links are followed by hand, so that the file they lead to is the one
     // replaced, in its own folder; but a link that is one of this process's
@@ -139,7 +139,7 @@ std::string OutputFile::prepare(const char *name, bool force)
             if (errno != ENOENT)
                 return system_error(errno);
             if (hops == 0)
-                return "";  // a new file
+                return Error();  // a new file
             // Some links only the kernel can follow (another process's
             // descriptor of a pipe leads to "pipe:[N]").
             struct stat there;
@@ -147,7 +147,7 @@ std::string OutputFile::prepare(const char *name, bool force)
                 path = given;
                 return use_device(there);
             }
-            return "is a symbolic link to a file that does not exist";
+            return unwritable("is a symbolic link to a file that does not exist");
         }
         if (S_ISLNK(st.st_mode)) {
             int fd = own_descriptor(path);
@@ -164,7 +164,7 @@ std::string OutputFile::prepare(const char *name, bool force)
             continue;
         }
         if (S_ISDIR(st.st_mode))
-            return "is a folder";
+            return unwritable("is a folder");
         if (!S_ISREG(st.st_mode))
             return use_device(st);
         has_target = true;
@@ -177,22 +177,21 @@ std::string OutputFile::prepare(const char *name, bool force)
         std::vector<gid_t> groups((size_t)std::max(count, 0));
         count = getgroups(count, groups.data());
         if (!force && !writable(st.st_uid, st.st_gid, st.st_mode, geteuid(), getegid(), groups.data(), count)) {
-            refused_as_protected = true;
-            return "is write-protected";
+            return Error(Error::write_protected);
         }
-        return "";
+        return Error();
     }
 }
 
 // One of the process's descriptors, written from where it stands.
-std::string OutputFile::use_descriptor(int fd)
+Error OutputFile::use_descriptor(int fd)
 {
-    straight = true;
+    written_through = true;
     int flags = fcntl(fd, F_GETFL);
     if (flags < 0)
         return system_error(errno);
     if ((flags & O_ACCMODE) == O_RDONLY)
-        return "is open for reading only";
+        return unwritable("is open for reading only");
     struct stat st;
     if (fstat(fd, &st) == 0) {
         has_target = true;
@@ -200,28 +199,28 @@ std::string OutputFile::use_descriptor(int fd)
         target_ino = st.st_ino;
     }
     if (isatty(fd))
-        return terminal_refused;
+        return unwritable(terminal_refused);
     through = fd;
-    return "";
+    return Error();
 }
 
 // A device, FIFO or socket at `path`, written through what the kernel
 // opens. A device is opened now, so that a terminal is refused before
 // anything is read; a FIFO only by open(), as its open waits for a reader.
-std::string OutputFile::use_device(const struct stat &st)
+Error OutputFile::use_device(const struct stat &st)
 {
-    straight = true;
+    written_through = true;
     has_target = true;
     target_dev = st.st_dev;
     target_ino = st.st_ino;
     if (!S_ISCHR(st.st_mode))
-        return "";
+        return Error();
     // O_NONBLOCK: the open of a serial line does not wait for its carrier.
     descriptor = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (descriptor < 0)
         return system_error(errno);
     fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
-    return isatty(descriptor) ? terminal_refused : "";
+    return isatty(descriptor) ? unwritable(terminal_refused) : Error();
 }
 
 std::string OutputFile::where() const
@@ -234,16 +233,16 @@ std::string OutputFile::where() const
     return std::string(resolved) + "/" + (slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
-std::string OutputFile::open()
+Error OutputFile::open()
 {
-    if (straight) {
+    if (written_through) {
         if (descriptor >= 0)
-            return "";  // a device, opened by prepare
+            return Error();  // a device, opened by prepare
         if (through >= 0) {
             // A copy shares the descriptor's place in the file and its
             // O_APPEND, and can be closed.
             descriptor = fcntl(through, F_DUPFD_CLOEXEC, 3);
-            return descriptor < 0 ? system_error(errno) : "";
+            return descriptor < 0 ? system_error(errno) : Error();
         }
         descriptor = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
         if (descriptor < 0)
@@ -254,9 +253,9 @@ std::string OutputFile::open()
             // at: never write into one in place.
             ::close(descriptor);
             descriptor = -1;
-            return "changed while it was being opened";
+            return unwritable("changed while it was being opened");
         }
-        return "";
+        return Error();
     }
 
     int error;
@@ -282,12 +281,12 @@ std::string OutputFile::open()
     }
     if (descriptor < 0)
         return system_error(error);
-    return "";
+    return Error();
 }
 
 // Writes all of `data` at `offset` (a stream: where it stands, for offset
-// -1), through interruptions and short writes; "" or the system's reason.
-std::string OutputFile::write_all(int64_t offset, const void *data, size_t size)
+// -1), through interruptions and short writes.
+Error OutputFile::write_all(int64_t offset, const void *data, size_t size)
 {
     const uint8_t *p = (const uint8_t *)data;
     uint64_t at = offset < 0 ? position : (uint64_t)offset;
@@ -306,12 +305,12 @@ std::string OutputFile::write_all(int64_t offset, const void *data, size_t size)
     if (offset < 0)
         position = at;
     raise_written_end(at);
-    return "";
+    return Error();
 }
 
-std::string OutputFile::write(const void *data, size_t size) { return write_all(-1, data, size); }
+Error OutputFile::write(const void *data, size_t size) { return write_all(-1, data, size); }
 
-std::string OutputFile::write_at(uint64_t offset, const void *data, size_t size)
+Error OutputFile::write_at(uint64_t offset, const void *data, size_t size)
 {
     return write_all((int64_t)offset, data, size);
 }
@@ -330,7 +329,7 @@ FILE *OutputFile::stream()
     return file;
 }
 
-std::string OutputFile::finish()
+Error OutputFile::finish()
 {
     if (file) {
         // The writers report a failed write where it happens; this catches
@@ -350,12 +349,12 @@ std::string OutputFile::finish()
             return system_error(error ? error : EIO);
     }
     if (!temporary)
-        return "";
+        return Error();
     struct stat st;
     if (fstat(descriptor, &st) != 0)
         return system_error(errno);
     if (!S_ISREG(st.st_mode) || (uint64_t)st.st_size != written_end)
-        return "the written file is not what was written";
+        return unwritable("the written file is not what was written");
     // The old file's permission bits, and its owner and group where that is
     // allowed (a file written by root for a user stays the user's); a new
     // file those of any new file.
@@ -372,7 +371,7 @@ std::string OutputFile::finish()
     }
     if (fchmod(descriptor, mode) != 0)
         return system_error(errno);
-    return "";
+    return Error();
 }
 
 void OutputFile::forget_temporary()
@@ -382,17 +381,17 @@ void OutputFile::forget_temporary()
     undo = nullptr;
 }
 
-std::string OutputFile::commit()
+Error OutputFile::commit()
 {
     if (!temporary)
-        return "";
+        return Error();
     if (rename(temp_path.c_str(), path.c_str()) != 0)
         return system_error(errno);
     forget_temporary();
     temporary = false;
     ::close(descriptor);
     descriptor = -1;
-    return "";
+    return Error();
 }
 
 void OutputFile::discard()

@@ -12,8 +12,8 @@
 // descriptors, by "-" (standard output) or by a name that leads to one
 // (/dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N), from where it
 // stands, even when it is a regular file. A terminal is refused.
-#ifndef GFX16_OUTPUT_H
-#define GFX16_OUTPUT_H
+#ifndef GFX16_FILES_OUTPUT_H
+#define GFX16_FILES_OUTPUT_H
 
 #include <sys/types.h>
 
@@ -21,6 +21,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+
+#include "files/error.h"
 
 struct OutputUndo;  // what a signal undoes (signals.h)
 
@@ -34,10 +36,9 @@ public:
     // Looks at `name` before anything is read or written, and says why it
     // cannot be an output: a folder, a name ending in "/", a link to
     // nothing, a terminal, a descriptor open for reading only, or a file
-    // without write permission for the caller (unless `force`;
-    // write_protected() then tells). "" when it can.
-    std::string prepare(const char *name, bool force);
-    bool write_protected() const { return refused_as_protected; }
+    // without write permission for the caller (Error::write_protected,
+    // unless `force`).
+    Error prepare(const char *name, bool force);
 
     // The file that is there (after links), for telling whether two names
     // are the same file. False when nothing is there yet.
@@ -49,29 +50,27 @@ public:
     // resolved: two names for one new file give the same.
     std::string where() const;
 
-    // Creates the temporary file, or opens the stream or device. "" or the
-    // system's reason.
-    std::string open();
-    int fd() const { return descriptor; }
+    // Creates the temporary file, or opens the stream or device; the
+    // reason is the system's.
+    Error open();
     // Whether any part may be written at any time (pwrite): a temporary
     // file, not a stream.
     bool seekable() const { return temporary; }
 
-    std::string write(const void *data, size_t size);
-    std::string write_at(uint64_t offset, const void *data, size_t size);
+    Error write(const void *data, size_t size);
+    Error write_at(uint64_t offset, const void *data, size_t size);
 
     // A stdio stream on the descriptor, for writers that want one; closed
     // (and its errors reported) by finish.
     FILE *stream();
 
     // Flushes, checks that a temporary holds what was written and gives it
-    // its permissions; call it on every output before commit. "" or the
-    // reason.
-    std::string finish();
+    // its permissions; call it on every output before commit.
+    Error finish();
 
     // Renames the temporary over the name. (Several outputs of one call:
     // commit_outputs.)
-    std::string commit();
+    Error commit();
 
     // Removes the temporary, if any.
     void discard();
@@ -82,10 +81,9 @@ private:
     std::string temp_path;
     int descriptor = -1;
     int through = -1;        // the process's own descriptor that the name leads to
-    bool straight = false;   // written straight through (stream, device, descriptor)
+    bool written_through = false;  // a stream, device or descriptor: written where it is, never replaced
     bool temporary = false;
     bool has_target = false;
-    bool refused_as_protected = false;
     dev_t target_dev = 0;
     ino_t target_ino = 0;
     mode_t target_mode = 0;
@@ -96,21 +94,21 @@ private:
     std::atomic<uint64_t> written_end{0};  // write_at may be called from several threads at once
     std::atomic<OutputUndo *> *undo = nullptr;  // a signal's way to remove the temporary
     void raise_written_end(uint64_t end);
-    std::string write_all(int64_t offset, const void *data, size_t size);
-    std::string use_descriptor(int fd);
-    std::string use_device(const struct stat &st);
+    Error write_all(int64_t offset, const void *data, size_t size);
+    Error use_descriptor(int fd);
+    Error use_device(const struct stat &st);
     void forget_temporary();
     std::string hidden_link_name() const;  // a random name beside the file, for a link to it
-    friend std::string commit_outputs(OutputFile *const outputs[], size_t count, const OutputFile **failed);
+    friend Error commit_outputs(OutputFile *const outputs[], size_t count, const OutputFile **failed);
 };
 
 // Commits the outputs of one call (null ones are skipped), all or nothing:
 // each file that is there is kept under a hidden link until every rename is
 // done, and put back, as a file that was not there is removed again, when a
-// rename fails or a signal comes in between. "" or the reason, and in
-// *failed the output it concerns. Outputs not committed keep their
-// temporaries, for discard.
-std::string commit_outputs(OutputFile *const outputs[], size_t count, const OutputFile **failed);
+// rename fails or a signal comes in between. On failure *failed is the
+// output it concerns. Outputs not committed keep their temporaries, for
+// discard.
+Error commit_outputs(OutputFile *const outputs[], size_t count, const OutputFile **failed);
 
 // Whether a user may write a file by its permission bits, as the system
 // decides: the owner by the owner's bits only, a member of the file's group

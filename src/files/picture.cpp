@@ -4,42 +4,42 @@
 #include <cstdio>
 #include <new>
 
-static std::string check_pixels(uint64_t pixels, const PictureLimits &limits)
+static Error check_pixels(uint64_t pixels, const PictureLimits &limits)
 {
     if (!limits.max_pixels || pixels <= limits.max_pixels)
-        return "";
+        return Error();
     char text[256];
     snprintf(text, sizeof text, "picture of %" PRIu64 " pixels, more than the limit of %" PRIu64 "%s%s%s", pixels,
              limits.max_pixels, *limits.set_by ? " (" : "", limits.set_by, *limits.set_by ? ")" : "");
-    return text;
+    return unreadable(text);
 }
 
-std::string check_picture_size(uint64_t w, uint64_t h, const PictureLimits &limits)
+Error check_picture_size(uint64_t w, uint64_t h, const PictureLimits &limits)
 {
     if (w == 0 || h == 0)
-        return "width or height is 0";
+        return unreadable("width or height is 0");
     if (w > (uint64_t)PictureLimits::max_side || h > (uint64_t)PictureLimits::max_side)
-        return "picture larger than 32768 pixels a side";
+        return unreadable("picture larger than 32768 pixels a side");
     return check_pixels(w * h, limits);
 }
 
-std::string check_carrier_size(uint64_t w, uint64_t h, const PictureLimits &limits)
+Error check_carrier_size(uint64_t w, uint64_t h, const PictureLimits &limits)
 {
     if (w == 0 || h == 0)
-        return "width or height is 0";
+        return unreadable("width or height is 0");
     if (w > (uint64_t)PictureLimits::max_side || h > 2 * (uint64_t)PictureLimits::max_side)
-        return "carrier larger than 32768 pixels wide or 65536 high";
+        return unreadable("carrier larger than 32768 pixels wide or 65536 high");
     return check_pixels(w * (h / 2), limits);
 }
 
-std::string allocate_pixels(std::vector<uint8_t> *pixels, size_t bytes)
+Error allocate_pixels(std::vector<uint8_t> *pixels, size_t bytes)
 {
     try {
         pixels->resize(bytes);
     } catch (const std::bad_alloc &) {
-        return "not enough memory";
+        return unreadable("not enough memory");
     }
-    return "";
+    return Error();
 }
 
 // Pixel i moves from byte 4i to byte 3i, never ahead of what is still to be
@@ -54,12 +54,4 @@ void composite_over_black(uint8_t *pixels, size_t count)
         to[1] = (uint8_t)((g * a + 127) / 255);
         to[2] = (uint8_t)((b * a + 127) / 255);
     }
-}
-
-std::string library_reason(const char *message)
-{
-    std::string text = message;
-    if (text.size() >= 2 && text[0] >= 'A' && text[0] <= 'Z' && !(text[1] >= 'A' && text[1] <= 'Z'))
-        text[0] = (char)(text[0] - 'A' + 'a');
-    return text;
 }

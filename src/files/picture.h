@@ -1,11 +1,13 @@
 // Pictures in memory as the file readers and writers pass them, and the
 // limits a picture's size must keep before anything is allocated for it.
-#ifndef GFX16_PICTURE_H
-#define GFX16_PICTURE_H
+#ifndef GFX16_FILES_PICTURE_H
+#define GFX16_FILES_PICTURE_H
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
+
+#include "files/error.h"
 
 // A true-colour picture: 3 bytes a pixel (red, green, blue), rows top to
 // bottom, no padding.
@@ -19,24 +21,13 @@ struct Picture {
 // readers of 16-bit BMP and TGA files do (max is odd: never a half to break).
 inline uint8_t scale_level(uint64_t level, uint64_t max) { return (uint8_t)((level * 510 + max) / (2 * max)); }
 
-// The bytes of a slice of rows on their way between a file and the codec,
-// held by whoever works on that slice: several can be at work at once.
-struct Block {
-    std::vector<uint8_t> bytes;
-    int first = 0, count = 0;
-};
-
 // For the readers of whole files: reserves the pixels of a picture, or
 // says why not ("not enough memory").
-std::string allocate_pixels(std::vector<uint8_t> *pixels, size_t bytes);
+Error allocate_pixels(std::vector<uint8_t> *pixels, size_t bytes);
 
 // Turns `count` RGBA pixels into RGB ones composited over black, in place.
 // The buffer keeps its size; the caller trims it.
 void composite_over_black(uint8_t *pixels, size_t count);
-
-// A library's message as a reason: lower case unless it starts with a name
-// in capitals ("IDAT: ...", "JPEG ...").
-std::string library_reason(const char *message);
 
 // The largest side of a picture (a carrier may be twice as high), and the
 // most pixels a picture may have (0: no limit but the side), with what sets
@@ -49,13 +40,13 @@ struct PictureLimits {
     const char *set_by = "";
 };
 
-// "" when a picture of w x h pixels keeps the limits; otherwise the reason,
-// naming the limit it breaks ("picture larger than 32768 pixels a side",
-// "picture of N pixels, more than the limit of M (SET_BY)").
-std::string check_picture_size(uint64_t w, uint64_t h, const PictureLimits &limits);
+// Whether a picture of w x h pixels keeps the limits; the reason names the
+// limit it breaks ("picture larger than 32768 pixels a side", "picture of
+// N pixels, more than the limit of M (SET_BY)").
+Error check_picture_size(uint64_t w, uint64_t h, const PictureLimits &limits);
 
 // The same for a carrier of w x h bytes: up to 32768 wide and 65536 high,
 // and the picture it holds (w x h / 2) within the pixel limit.
-std::string check_carrier_size(uint64_t w, uint64_t h, const PictureLimits &limits);
+Error check_carrier_size(uint64_t w, uint64_t h, const PictureLimits &limits);
 
 #endif

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "files/bytes.h"
 #include "files/png_io.h"
 
 namespace {
@@ -11,15 +12,15 @@ namespace {
 const char read_past_end[] = "read beyond end of data";
 
 // libpng's messages for the usual damage, in the words of this program.
-std::string png_reason(const char *message)
+Error png_reason(const char *message)
 {
     if (!strcmp(message, read_past_end))
-        return "truncated file";
+        return unreadable("truncated file");
     // A critical chunk's bad CRC reads "IDAT: CRC error".
     const char *crc = strstr(message, ": CRC error");
     if (crc && crc - message == 4)
-        return "bad CRC in chunk " + std::string(message, 4);
-    return library_reason(message);
+        return unreadable("bad CRC in chunk " + std::string(message, 4));
+    return unreadable(library_reason(message));
 }
 
 const size_t png_signature = 8;
@@ -38,7 +39,7 @@ bool png_chunks_fit(const uint8_t *data, size_t size)
         if (size - at < frame)
             return false;
         const uint8_t *p = data + at;
-        uint32_t length = (uint32_t)p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3];
+        uint32_t length = be32(p);
         if (length > size - at - frame)
             return false;
         at += frame + length;
@@ -53,24 +54,24 @@ bool is_png_cut_short(const uint8_t *data, size_t size)
     return size >= png_signature && !png_sig_cmp(data, 0, png_signature) && !png_chunks_fit(data, size);
 }
 
-std::string read_png_with(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out)
+Error read_png_with(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out)
 {
     if (size == 0)
-        return "empty file";
+        return unreadable("empty file");
     if (is_png_cut_short(data, size))
-        return "truncated file";
+        return unreadable("truncated file");
     png_image image;
     memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
     // On failure libpng has already freed what it held.
     if (!png_image_begin_read_from_memory(&image, data, size))
         return png_reason(image.message);
-    std::string why = check_picture_size(image.width, image.height, limits);
+    Error why = check_picture_size(image.width, image.height, limits);
     bool alpha = image.format & PNG_FORMAT_FLAG_ALPHA;
     size_t pixels = (size_t)image.width * image.height;
-    if (why.empty())
+    if (!why)
         why = allocate_pixels(&out->rgb, pixels * (alpha ? 4 : 3));
-    if (!why.empty()) {
+    if (why) {
         png_image_free(&image);
         return why;
     }
@@ -85,7 +86,7 @@ std::string read_png_with(const uint8_t *data, size_t size, const PictureLimits 
     }
     out->w = (int)image.width;
     out->h = (int)image.height;
-    return "";
+    return Error();
 }
 
 void read_from_memory(png_structp png, png_bytep to, size_t count)
@@ -121,7 +122,7 @@ bool read_png_rows(png_structp png, png_infop info, png_uint_32 w, png_uint_32 h
     return true;
 }
 
-std::string read_carrier_with(png_structp png, png_infop info, PngIo *io, const PictureLimits &limits, int *w,
+Error read_carrier_with(png_structp png, png_infop info, PngIo *io, const PictureLimits &limits, int *w,
                               int *h, std::vector<uint8_t> *indices)
 {
     if (!read_png_header(png, info))
@@ -142,43 +143,43 @@ std::string read_carrier_with(png_structp png, png_infop info, PngIo *io, const 
         for (const auto &n : names)
             if (n.type == colour_type)
                 name = n.name;
-        return "not a carrier: " + std::to_string(depth) + "-bit " + name +
-               " PNG, not 8-bit palette or 8-bit grey";
+        return Error(Error::not_a_carrier,
+                     std::to_string(depth) + "-bit " + name + " PNG, not 8-bit palette or 8-bit grey");
     }
-    std::string why = check_carrier_size(width, height, limits);
-    if (why.empty())
+    Error why = check_carrier_size(width, height, limits);
+    if (!why)
         why = allocate_pixels(indices, (size_t)width * height);
-    if (!why.empty())
+    if (why)
         return why;
     if (!read_png_rows(png, info, width, height, indices->data()))
         return png_reason(io->message);
     *w = (int)width;
     *h = (int)height;
-    return "";
+    return Error();
 }
 
 }  // namespace
 
-std::string read_png(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out)
+Error read_png(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out)
 {
     *out = Picture();
-    std::string why = read_png_with(data, size, limits, out);
-    if (!why.empty())
+    Error why = read_png_with(data, size, limits, out);
+    if (why)
         *out = Picture();
     return why;
 }
 
-std::string read_png_carrier(const uint8_t *data, size_t size, const PictureLimits &limits, int *w, int *h,
+Error read_png_carrier(const uint8_t *data, size_t size, const PictureLimits &limits, int *w, int *h,
                              std::vector<uint8_t> *indices)
 {
     *w = *h = 0;
     std::vector<uint8_t>().swap(*indices);
     if (size == 0)
-        return "empty file";
+        return unreadable("empty file");
     if (png_sig_cmp(data, 0, size < png_signature ? size : png_signature))
-        return "not a PNG file";
+        return unreadable("not a PNG file");
     if (size < png_signature || is_png_cut_short(data, size))
-        return "truncated file";
+        return unreadable("truncated file");
     PngIo io = {};
     io.data = data;
     io.size = size;
@@ -187,13 +188,13 @@ std::string read_png_carrier(const uint8_t *data, size_t size, const PictureLimi
     png_infop info = png ? png_create_info_struct(png) : NULL;
     if (!info) {
         png_destroy_read_struct(&png, NULL, NULL);
-        return "not enough memory";
+        return unreadable("not enough memory");
     }
     png_set_read_fn(png, &io, read_from_memory);
     png_set_sig_bytes(png, (int)png_signature);
-    std::string why = read_carrier_with(png, info, &io, limits, w, h, indices);
+    Error why = read_carrier_with(png, info, &io, limits, w, h, indices);
     png_destroy_read_struct(&png, &info, NULL);
-    if (!why.empty()) {
+    if (why) {
         *w = *h = 0;
         std::vector<uint8_t>().swap(*indices);
     }

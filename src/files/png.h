@@ -1,8 +1,8 @@
 // PNG through libpng: pictures read (through its simplified API) and
 // written, and carriers read and written as the bytes they hold. The readers
 // take the whole file in memory; the writers write only through the FILE *
-// they are given, which the caller opened and will close. Each returns ""
-// or the reason; a reader that fails leaves its output empty.
+// they are given, which the caller opened and will close. A reader that
+// fails leaves its output empty.
 //
 // How a picture's colours come out:
 //  - Transparency (an alpha channel or a tRNS chunk) is composited over
@@ -25,25 +25,26 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
 #include <vector>
 
+#include "files/error.h"
 #include "files/picture.h"
 
-std::string read_png(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out);
+Error read_png(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out);
 
 // A carrier stored as a PNG of 8-bit palette indices or 8-bit grey: its w x h
 // bytes (rows top to bottom) exactly as stored, whatever its palette, gAMA or
-// tRNS say. Any other kind of PNG is refused ("not a carrier: ..."). The size
-// check is check_carrier_size.
-std::string read_png_carrier(const uint8_t *data, size_t size, const PictureLimits &limits, int *w, int *h,
+// tRNS say. Any other kind of PNG is refused as Error::not_a_carrier. The
+// size check is check_carrier_size.
+Error read_png_carrier(const uint8_t *data, size_t size, const PictureLimits &limits, int *w, int *h,
                              std::vector<uint8_t> *indices);
 
-// An 8-bit RGB PNG of the picture.
-std::string write_png_picture(FILE *f, const Picture &p);
+// An 8-bit RGB PNG of a picture of w x h pixels (3 bytes each, red first,
+// rows top to bottom).
+Error write_png_picture(FILE *f, int w, int h, const uint8_t *rgb);
 
 // An 8-bit palette PNG of w x h carrier indices (rows top to bottom), with
 // carrier_palette as its palette.
-std::string write_png_carrier(FILE *f, int w, int h, const uint8_t *indices);
+Error write_png_carrier(FILE *f, int w, int h, const uint8_t *indices);
 
 #endif

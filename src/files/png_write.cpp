@@ -68,17 +68,17 @@ struct PngLayout {
     bool interlaced;
 };
 
-std::string write_png_file(FILE *f, int w, int h, const uint8_t *pixels, const PngLayout &l)
+Error write_png_file(FILE *f, int w, int h, const uint8_t *pixels, const PngLayout &l)
 {
     if (w <= 0 || h <= 0)
-        return "nothing to write: width or height is 0";
+        return unwritable("nothing to write: width or height is 0");
     PngIo io = {};
     io.file = f;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &io, on_png_error, on_png_warning);
     png_infop info = png ? png_create_info_struct(png) : NULL;
     if (!info) {
         png_destroy_write_struct(&png, NULL);
-        return "not enough memory";
+        return Error(Error::out_of_memory);
     }
     png_set_write_fn(png, &io, write_to_file, flush_file);
     bool written =
@@ -92,24 +92,22 @@ std::string write_png_file(FILE *f, int w, int h, const uint8_t *pixels, const P
         written = false;
     }
     if (written)
-        return "";
+        return Error();
     if (io.write_errno)
-        return std::string("cannot write the file: ") + strerror(io.write_errno);
-    return "cannot write the PNG: " + library_reason(io.message);
+        return unwritable(std::string("cannot write the file: ") + strerror(io.write_errno));
+    return unwritable("cannot write the PNG: " + library_reason(io.message));
 }
 
 }  // namespace
 
-std::string write_png_picture(FILE *f, const Picture &p)
+Error write_png_picture(FILE *f, int w, int h, const uint8_t *rgb)
 {
-    if (p.w > 0 && p.h > 0 && p.rgb.size() != (size_t)p.w * p.h * 3)
-        return "picture's pixels do not match its size";
     // libpng's own choice for true colour: every filter, tried row by row.
     const PngLayout layout = {PNG_COLOR_TYPE_RGB, NULL, 3, PNG_ALL_FILTERS, 6, Z_FILTERED, false};
-    return write_png_file(f, p.w, p.h, p.rgb.data(), layout);
+    return write_png_file(f, w, h, rgb, layout);
 }
 
-std::string write_png_carrier(FILE *f, int w, int h, const uint8_t *indices)
+Error write_png_carrier(FILE *f, int w, int h, const uint8_t *indices)
 {
     // A carrier's rows alternate low and high bytes of the codes, so the
     // filters that look at the row above (Up, Average, Paeth) compare unlike

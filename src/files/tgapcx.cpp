@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+#include "files/bytes.h"
 
-uint32_t u16(const uint8_t *p) { return p[0] | p[1] << 8; }
+namespace {
 
 // ---- TGA --------------------------------------------------------------------
 //
@@ -34,7 +34,7 @@ struct TgaHeader {
 
 TgaHeader tga_header(const uint8_t *p)
 {
-    return {p[0], p[1], p[2], (int)u16(p + 3), (int)u16(p + 5), p[7], (int)u16(p + 12), (int)u16(p + 14),
+    return {p[0], p[1], p[2], (int)le16(p + 3), (int)le16(p + 5), p[7], (int)le16(p + 12), (int)le16(p + 14),
             p[16], p[17]};
 }
 
@@ -70,7 +70,7 @@ const char *check_tga(const TgaHeader &h)
 void tga_colour(const uint8_t *p, int bits, uint8_t rgb[3])
 {
     if (bits <= 16) {
-        uint32_t v = u16(p);
+        uint32_t v = le16(p);
         rgb[0] = scale_level(v >> 10 & 31, 31);
         rgb[1] = scale_level(v >> 5 & 31, 31);
         rgb[2] = scale_level(v & 31, 31);
@@ -115,16 +115,15 @@ bool looks_like_pcx(const uint8_t *head, size_t n)
            (head[3] == 1 || head[3] == 2 || head[3] == 4 || head[3] == 8);
 }
 
-std::string read_tga(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out)
+Error read_tga(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out)
 {
     *out = Picture();
     if (size < tga_header_size)
-        return "file too short for its headers";
+        return unreadable("file too short for its headers");
     const TgaHeader h = tga_header(data);
     if (const char *why = check_tga(h))
-        return why;
-    std::string too_large = check_picture_size((uint64_t)h.width, (uint64_t)h.height, limits);
-    if (!too_large.empty())
+        return unreadable(why);
+    if (Error too_large = check_picture_size((uint64_t)h.width, (uint64_t)h.height, limits))
         return too_large;
 
     uint64_t at = tga_header_size + (uint64_t)h.id_length;
@@ -133,7 +132,7 @@ std::string read_tga(const uint8_t *data, size_t size, const PictureLimits &limi
     if (h.map_type == 1) {
         uint64_t map_size = (uint64_t)h.map_length * map_bytes;
         if (at + map_size > size)
-            return "file too short for its palette";
+            return unreadable("file too short for its palette");
         // Only entries an 8-bit index can reach are kept.
         for (int i = 0; i < h.map_length; i++)
             if (h.map_first + i < 256)
@@ -144,7 +143,7 @@ std::string read_tga(const uint8_t *data, size_t size, const PictureLimits &limi
     const bool rle = h.type & 8;
     const uint64_t pixels = (uint64_t)h.width * h.height;
     if (!rle && at + pixels * bytes > size)
-        return "pixel data shorter than the header says";
+        return unreadable("pixel data shorter than the header says");
 
     // Checked before the picture is allocated: the runs must give every
     // pixel within the file.
@@ -152,11 +151,11 @@ std::string read_tga(const uint8_t *data, size_t size, const PictureLimits &limi
         uint64_t p = at, done = 0;
         while (done < pixels) {
             if (p >= size)
-                return "pixel data shorter than the header says";
+                return unreadable("pixel data shorter than the header says");
             int packet = data[p++], count = (packet & 127) + 1;
             uint64_t need = packet & 128 ? (uint64_t)bytes : (uint64_t)bytes * count;
             if (need > size - p)
-                return "pixel data shorter than the header says";
+                return unreadable("pixel data shorter than the header says");
             p += need;
             done += (uint64_t)count;
         }
@@ -197,7 +196,7 @@ std::string read_tga(const uint8_t *data, size_t size, const PictureLimits &limi
             int index = px[0];
             if (index < h.map_first || index >= h.map_first + h.map_length) {
                 *out = Picture();
-                return "palette index beyond the palette";
+                return unreadable("palette index beyond the palette");
             }
             memcpy(o, map[index], 3);
         } else if (base == 3) {
@@ -207,36 +206,35 @@ std::string read_tga(const uint8_t *data, size_t size, const PictureLimits &limi
         }
         i++;
     }
-    return "";
+    return Error();
 }
 
-std::string read_pcx(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out)
+Error read_pcx(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out)
 {
     *out = Picture();
     if (size < pcx_header_size)
-        return "file too short for its headers";
+        return unreadable("file too short for its headers");
     if (!looks_like_pcx(data, size))
-        return "not a PCX file";
+        return unreadable("not a PCX file");
     const int bits = data[3], planes = data[65];
-    const int xmin = (int)u16(data + 4), ymin = (int)u16(data + 6), xmax = (int)u16(data + 8),
-              ymax = (int)u16(data + 10);
-    const uint64_t row_bytes = u16(data + 66);
+    const int xmin = (int)le16(data + 4), ymin = (int)le16(data + 6), xmax = (int)le16(data + 8),
+              ymax = (int)le16(data + 10);
+    const uint64_t row_bytes = le16(data + 66);
     if (xmax < xmin || ymax < ymin)
-        return "width or height is 0";
+        return unreadable("width or height is 0");
     const int w = xmax - xmin + 1, h = ymax - ymin + 1;
     if (bits != 8 || (planes != 1 && planes != 3 && planes != 4))
-        return "unsupported PCX layout (only 8-bit paletted and 24-bit pictures are read)";
-    std::string too_large = check_picture_size((uint64_t)w, (uint64_t)h, limits);
-    if (!too_large.empty())
+        return unreadable("unsupported PCX layout (only 8-bit paletted and 24-bit pictures are read)");
+    if (Error too_large = check_picture_size((uint64_t)w, (uint64_t)h, limits))
         return too_large;
     if (row_bytes < (uint64_t)w)
-        return "PCX rows shorter than the picture is wide";
+        return unreadable("PCX rows shorter than the picture is wide");
 
     uint64_t end = size;
     const uint8_t *palette = nullptr;
     if (planes == 1) {
         if (size < pcx_header_size + pcx_palette_size || data[size - pcx_palette_size] != 0x0C)
-            return "PCX palette missing";
+            return unreadable("PCX palette missing");
         palette = data + size - pcx_palette_size + 1;
         end = size - pcx_palette_size;
     }
@@ -246,11 +244,11 @@ std::string read_pcx(const uint8_t *data, size_t size, const PictureLimits &limi
     uint64_t p = pcx_header_size, done = 0;
     while (done < total) {
         if (p >= end)
-            return "pixel data shorter than the header says";
+            return unreadable("pixel data shorter than the header says");
         uint8_t b = data[p++];
         if (b >= 0xC0) {
             if (p >= end)
-                return "pixel data shorter than the header says";
+                return unreadable("pixel data shorter than the header says");
             p++;
             done += b & 0x3F;
         } else {
@@ -287,24 +285,24 @@ std::string read_pcx(const uint8_t *data, size_t size, const PictureLimits &limi
             }
         }
     }
-    return "";
+    return Error();
 }
 
-static std::string write_error() { return strerror(errno ? errno : EIO); }
+static Error write_error() { return unwritable(strerror(errno ? errno : EIO)); }
 
-std::string write_tga(FILE *f, const Picture &p)
+Error write_tga(FILE *f, int w, int h, const uint8_t *rgb)
 {
     uint8_t header[tga_header_size] = {0, 0, 2};
-    header[12] = (uint8_t)p.w, header[13] = (uint8_t)(p.w >> 8);
-    header[14] = (uint8_t)p.h, header[15] = (uint8_t)(p.h >> 8);
+    header[12] = (uint8_t)w, header[13] = (uint8_t)(w >> 8);
+    header[14] = (uint8_t)h, header[15] = (uint8_t)(h >> 8);
     header[16] = 24;
     header[17] = 0x20;  // top row first
     if (fwrite(header, 1, sizeof header, f) != sizeof header)
         return write_error();
-    std::vector<uint8_t> row((size_t)p.w * 3);
-    for (int y = 0; y < p.h; y++) {
-        const uint8_t *in = &p.rgb[(size_t)y * p.w * 3];
-        for (int x = 0; x < p.w; x++) {
+    std::vector<uint8_t> row((size_t)w * 3);
+    for (int y = 0; y < h; y++) {
+        const uint8_t *in = rgb + (size_t)y * w * 3;
+        for (int x = 0; x < w; x++) {
             row[3 * x] = in[3 * x + 2];
             row[3 * x + 1] = in[3 * x + 1];
             row[3 * x + 2] = in[3 * x];
@@ -312,15 +310,15 @@ std::string write_tga(FILE *f, const Picture &p)
         if (fwrite(row.data(), 1, row.size(), f) != row.size())
             return write_error();
     }
-    return "";
+    return Error();
 }
 
-std::string write_pcx(FILE *f, const Picture &p)
+Error write_pcx(FILE *f, int w, int h, const uint8_t *rgb)
 {
-    const int row_bytes = (p.w + 1) & ~1;
+    const int row_bytes = (w + 1) & ~1;
     uint8_t header[pcx_header_size] = {0x0A, 5, 1, 8};
-    header[8] = (uint8_t)(p.w - 1), header[9] = (uint8_t)((p.w - 1) >> 8);
-    header[10] = (uint8_t)(p.h - 1), header[11] = (uint8_t)((p.h - 1) >> 8);
+    header[8] = (uint8_t)(w - 1), header[9] = (uint8_t)((w - 1) >> 8);
+    header[10] = (uint8_t)(h - 1), header[11] = (uint8_t)((h - 1) >> 8);
     header[12] = 72, header[14] = 72;  // dots per inch
     header[65] = 3;
     header[66] = (uint8_t)row_bytes, header[67] = (uint8_t)(row_bytes >> 8);
@@ -328,10 +326,10 @@ std::string write_pcx(FILE *f, const Picture &p)
     if (fwrite(header, 1, sizeof header, f) != sizeof header)
         return write_error();
     std::vector<uint8_t> plane(row_bytes, 0), packed;
-    for (int y = 0; y < p.h; y++)
+    for (int y = 0; y < h; y++)
         for (int c = 0; c < 3; c++) {
-            for (int x = 0; x < p.w; x++)
-                plane[x] = p.rgb[((size_t)y * p.w + x) * 3 + c];
+            for (int x = 0; x < w; x++)
+                plane[x] = rgb[((size_t)y * w + x) * 3 + c];
             packed.clear();
             for (int x = 0; x < row_bytes;) {
                 int run = 1;
@@ -345,5 +343,5 @@ std::string write_pcx(FILE *f, const Picture &p)
             if (fwrite(packed.data(), 1, packed.size(), f) != packed.size())
                 return write_error();
         }
-    return "";
+    return Error();
 }

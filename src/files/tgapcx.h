@@ -7,14 +7,13 @@
 // PCX: 8 bits a plane, run-length encoded; one plane with the 256-colour
 // palette at the end, or three or four planes (red, green, blue, and an
 // ignored alpha).
-#ifndef GFX16_TGAPCX_H
-#define GFX16_TGAPCX_H
+#ifndef GFX16_FILES_TGAPCX_H
+#define GFX16_FILES_TGAPCX_H
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
-
+#include "files/error.h"
 #include "files/picture.h"
 
 // TGA has no signature: whether the first bytes make a TGA header that
@@ -22,13 +21,14 @@
 bool looks_like_tga(const uint8_t *head, size_t n);
 bool looks_like_pcx(const uint8_t *head, size_t n);
 
-// Each gives "" or the reason, and leaves *out empty on failure. The size
-// is checked against `limits` before anything is allocated.
-std::string read_tga(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out);
-std::string read_pcx(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out);
+// Each leaves *out empty when it refuses the file. The size is checked
+// against `limits` before anything is allocated.
+Error read_tga(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out);
+Error read_pcx(const uint8_t *data, size_t size, const PictureLimits &limits, Picture *out);
 
-// "" or the system's reason for a failed write.
-std::string write_tga(FILE *f, const Picture &p);
-std::string write_pcx(FILE *f, const Picture &p);
+// A picture of w x h pixels (3 bytes each, red first, rows top to bottom)
+// into `f`; the reason of a failed write is the system's.
+Error write_tga(FILE *f, int w, int h, const uint8_t *rgb);
+Error write_pcx(FILE *f, int w, int h, const uint8_t *rgb);
 
 #endif

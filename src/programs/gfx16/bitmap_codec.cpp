@@ -2,20 +2,18 @@
 
 #include <allegro.h>
 
-#include "gfx16/codec.h"
-
 BITMAP *bmp;
 BITMAP *bmp2;
 
-// Allegro's 32-bit colours as bytes in memory: each channel a whole byte at
-// the place its shift gives, on this little-endian machine.
-static gfx16_layout allegro_layout(void)
+// Each channel a whole byte at the place its shift gives, on this
+// little-endian machine.
+gfx16_layout allegro_layout(void)
 {
     return {4, _rgb_r_shift_32 / 8, _rgb_g_shift_32 / 8, _rgb_b_shift_32 / 8};
 }
 
-// Rows of a memory bitmap are evenly spaced; the stride is that spacing.
-static ptrdiff_t stride_of(BITMAP *b)
+// Rows of a memory bitmap are evenly spaced.
+ptrdiff_t bitmap_stride(BITMAP *b)
 {
     return b->h > 1 ? b->line[1] - b->line[0] : 0;
 }
@@ -27,9 +25,9 @@ int encode_picture(BITMAP *picture, BITMAP *carrier)
         carrier->h != 2 * picture->h)
         return -1;
     const gfx16_layout layout = allegro_layout();
-    return gfx16_encode_rows(picture->line[0], stride_of(picture), &layout, picture->w, 0, picture->h,
-                             carrier->line[0], carrier->line[1], 2 * stride_of(carrier), picture->line[0],
-                             stride_of(picture), &layout);
+    return gfx16_encode_rows(picture->line[0], bitmap_stride(picture), &layout, picture->w, 0, picture->h,
+                             carrier->line[0], carrier->line[1], 2 * bitmap_stride(carrier), picture->line[0],
+                             bitmap_stride(picture), &layout);
 }
 
 int decode_picture(BITMAP *carrier, BITMAP *picture)
@@ -39,8 +37,8 @@ int decode_picture(BITMAP *carrier, BITMAP *picture)
         picture->h != carrier->h / 2 || picture->h < 1)
         return -1;
     const gfx16_layout layout = allegro_layout();
-    return gfx16_decode_rows(carrier->line[0], carrier->line[1], 2 * stride_of(carrier), carrier->w, picture->h,
-                             picture->line[0], stride_of(picture), &layout);
+    return gfx16_decode_rows(carrier->line[0], carrier->line[1], 2 * bitmap_stride(carrier), carrier->w, picture->h,
+                             picture->line[0], bitmap_stride(picture), &layout);
 }
 
 void recolour_gfx(void)

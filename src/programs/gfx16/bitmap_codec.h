@@ -1,7 +1,11 @@
 // The codec over Allegro bitmaps and the screen: the two steps of the
 // desktop program, over its two images.
-#ifndef GFX16_BITMAP_CODEC_H
-#define GFX16_BITMAP_CODEC_H
+#ifndef GFX16_PROGRAMS_BITMAP_CODEC_H
+#define GFX16_PROGRAMS_BITMAP_CODEC_H
+
+#include <cstddef>
+
+#include "gfx16/codec.h"
 
 struct BITMAP;
 
@@ -9,6 +13,13 @@ struct BITMAP;
 // encoding, the 8-bit carrier when decoding) and the destination.
 extern BITMAP *bmp;
 extern BITMAP *bmp2;
+
+// Allegro's 32-bit colours as bytes in memory, in the library's current
+// colour layout.
+gfx16_layout allegro_layout(void);
+
+// The step from one row of a memory bitmap to the next.
+ptrdiff_t bitmap_stride(BITMAP *b);
 
 // Encodes the 32-bit `picture` (w x h) into the 8-bit `carrier` (w x 2h) and
 // overwrites `picture` with the preview. Returns 0, or -1 (touching nothing)

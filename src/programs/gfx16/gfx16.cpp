@@ -12,9 +12,8 @@
 #include "programs/gfx16/bitmap_codec.h"
 #include "files/input.h"
 #include "files/load.h"
-#include "files/output.h"
 #include "files/signals.h"
-#include "files/save.h"
+#include "files/write.h"
 
 static const int mode = GFX16_MODE;
 
@@ -41,86 +40,40 @@ static int fail(const std::string &message)
     return 1;
 }
 
-// The source picture, read into a 32-bit bitmap in Allegro's colour layout.
-static std::string load_source(const char *name, BITMAP **out)
+// A bitmap's rows as items: a picture's pixels in Allegro's colour layout,
+// or a carrier's two rows of codes an item.
+static Rows bitmap_rows(BITMAP *b, int rows_per_item)
 {
-    Input in;
-    std::unique_ptr<PictureSource> source;
-    std::string why = open_input(name, &in);
-    if (why.empty())
-        why = open_picture(in, bitmap_limits(), &source);
-    if (!why.empty())
-        return why;
-    BITMAP *b = create_bitmap_ex(32, source->w, source->h);
-    if (!b)
-        return "not enough memory";
-    const gfx16_layout layout = {4, _rgb_r_shift_32 / 8, _rgb_g_shift_32 / 8, _rgb_b_shift_32 / 8};
-    for (int y = 0; y < source->h; y++) {
-        PixelRows rows;
-        why = source->rows(y, 1, &rows);
-        if (!why.empty()) {
-            destroy_bitmap(b);
-            return why;
-        }
-        copy_rows(rows, source->w, 1, b->line[y], 0, layout);
-    }
-    *out = b;
-    return "";
+    return {b->line[0], bitmap_stride(b) * rows_per_item, bitmap_stride(b), allegro_layout()};
 }
 
-// The carrier, its low and high rows, into an 8-bit bitmap.
-static std::string load_carrier(const char *name, BITMAP **out)
+// The source picture into a 32-bit bitmap (one row an item), or the
+// carrier into an 8-bit one (two).
+static Error load_bitmap(const char *name, int rows_per_item, BITMAP **out)
 {
     Input in;
-    std::unique_ptr<CarrierSource> source;
-    std::string why = open_input(name, &in);
-    if (why.empty())
-        why = open_carrier(in, bitmap_limits(), &source);
-    if (!why.empty())
-        return why;
-    BITMAP *b = create_bitmap_ex(8, source->w, 2 * source->h);
+    std::unique_ptr<RowSource> source;
+    Error e = open_input(name, &in);
+    if (!e)
+        e = rows_per_item == 1 ? open_picture(in, bitmap_limits(), &source) : open_carrier(in, bitmap_limits(), &source);
+    if (e)
+        return e;
+    BITMAP *b = create_bitmap_ex(rows_per_item == 1 ? 32 : 8, source->w, rows_per_item * source->h);
     if (!b)
-        return "not enough memory";
+        return unreadable("not enough memory");
+    // A row at a time, so that the file's rows are never held whole beside
+    // the bitmap.
+    const Rows to = bitmap_rows(b, rows_per_item);
     for (int y = 0; y < source->h; y++) {
-        CodeRows rows;
-        why = source->rows(y, 1, &rows);
-        if (!why.empty()) {
+        Rows rows;
+        if ((e = source->rows(y, 1, &rows))) {
             destroy_bitmap(b);
-            return why;
+            return e;
         }
-        memcpy(b->line[2 * y], rows.low, source->w);
-        memcpy(b->line[2 * y + 1], rows.high, source->w);
+        copy_items(rows, Rows{to.first + y * to.step, to.step, to.high, to.layout}, source->w, 1, rows_per_item);
     }
     *out = b;
-    return "";
-}
-
-// The carrier in `carrier` (w x 2h) into the file, as gfx16conv writes it.
-static std::string save_carrier(const char *name, BITMAP *carrier)
-{
-    OutputFile out;
-    std::unique_ptr<CarrierSink> sink;
-    CodeSpace room;
-    const int w = carrier->w, h = carrier->h / 2;
-    std::string why = out.prepare(name, false);
-    if (why.empty())
-        why = out.open();
-    if (why.empty())
-        why = carrier_sink(carrier_format_for(name), out, w, h, &sink);
-    if (why.empty())
-        why = sink->room(0, h, &room);
-    if (!why.empty())
-        return why;
-    for (int y = 0; y < h; y++) {
-        memcpy(room.low + y * room.stride, carrier->line[2 * y], w);
-        memcpy(room.high + y * room.stride, carrier->line[2 * y + 1], w);
-    }
-    why = sink->put();
-    if (why.empty())
-        why = sink->finish();
-    if (why.empty())
-        why = out.commit();
-    return why;
+    return Error();
 }
 
 static int run(void)
@@ -134,36 +87,33 @@ static int run(void)
     handle_output_signals();
     install_keyboard();
     set_color_depth(32);
-    if (set_gfx_mode(GFX_AUTODETECT, GFX16_SCREEN_W, GFX16_SCREEN_H, 0, 0) != 0) {
-        set_gfx_mode(GFX_TEXT, 0, 0, 0, 0);
-        fprintf(stderr, "gfx16: Unable to set any graphic mode\n%s\n", allegro_error);
-        allegro_message("Unable to set any graphic mode\n%s\n", allegro_error);
-        return 1;
-    }
+    if (set_gfx_mode(GFX_AUTODETECT, GFX16_SCREEN_W, GFX16_SCREEN_H, 0, 0) != 0)
+        return fail(std::string("Unable to set any graphic mode\n") + allegro_error);
     clear_bitmap(screen);
 
     if (mode == 0) {
         snprintf(name, sizeof name, "%s", GFX16_INPUT_NAME);
-        std::string why = load_source(name, &bmp);
-        if (!why.empty())
-            return fail(std::string("Cannot load the picture ") + name + ": " + why);
+        Error e = load_bitmap(name, 1, &bmp);
+        if (e)
+            return fail(std::string("Cannot load the picture ") + name + ": " + e.text());
         bmp2 = create_bitmap_ex(8, bmp->w, 2 * bmp->h);
         if (!bmp2)
             return fail(std::string("Not enough memory for the carrier of ") + name);
         clear_bitmap(bmp2);
         blit(bmp, screen, 0, 0, bmp->w, 0, bmp->w, bmp->h);
         recolour_gfx();
-        why = save_carrier(GFX16_CARRIER_NAME, bmp2);
-        if (!why.empty())
-            return fail(std::string("Cannot save ") + GFX16_CARRIER_NAME + ": " + why);
+        e = write_file(GFX16_CARRIER_NAME, false, carrier_format_for(GFX16_CARRIER_NAME), true, bmp2->w,
+                       bmp2->h / 2, bitmap_rows(bmp2, 2));
+        if (e)
+            return fail(std::string("Cannot save ") + GFX16_CARRIER_NAME + ": " + e.text());
     }
     if (mode == 1) {
         snprintf(name, sizeof name, "%s", GFX16_CARRIER_NAME);
-        std::string why = load_carrier(name, &bmp);
-        if (breaks_carrier_rule(why))
-            return fail(std::string(name) + " is " + why);
-        if (!why.empty())
-            return fail(std::string("Cannot load the carrier ") + name + ": " + why);
+        Error e = load_bitmap(name, 2, &bmp);
+        if (e.kind == Error::not_a_carrier)
+            return fail(std::string(name) + " is not a carrier: " + e.detail);
+        if (e)
+            return fail(std::string("Cannot load the carrier ") + name + ": " + e.text());
         bmp2 = create_bitmap_ex(32, bmp->w, bmp->h / 2);
         if (!bmp2)
             return fail(std::string("Not enough memory for the picture of ") + name);
