@@ -154,7 +154,8 @@ TEST(Readers, ValidFilesLoadExactly)
 }
 
 // Every damaged or hostile file is refused with its reason, from a file and
-// from memory.
+// from memory; damage in a paletted BMP's pixels (an index beyond its
+// palette, a broken RLE stream) refuses it as a carrier too.
 TEST(Readers, BadFilesAreRefusedWithTheirReason)
 {
     for (const Case &c : read_cases()) {
@@ -167,6 +168,12 @@ TEST(Readers, BadFilesAreRefusedWithTheirReason)
         Input in;
         input_from_memory(&in, bytes.data(), bytes.size());
         EXPECT_EQ(load_picture(in, &pixels).text(), c.reason);
+        const bool bmp = c.file.size() > 4 && c.file.compare(c.file.size() - 4, 4, ".bmp") == 0;
+        if (bmp && (c.reason == "palette index beyond the palette" || c.reason.compare(0, 4, "RLE ") == 0)) {
+            Input again;
+            ASSERT_FALSE(open_input(path_of(c.file).c_str(), &again));
+            EXPECT_EQ(load_carrier(again, &pixels).text(), c.reason);
+        }
     }
 }
 

@@ -74,16 +74,16 @@ void build_quant_previews(EncoderTables *t, int first, int end)
                 PreviewEntry &q = t->quant_preview[sat][hue][value / 2];
                 for (int c = 0; c < 3; c++) {
                     // Binary search for the first base that rounds up.
-                    int whole = trunc_to_int(rgb[c]);
+                    int whole_part = trunc_to_int(rgb[c]);
                     int low = 0, high = 254;
                     while (low < high) {
                         int mid = (low + high) / 2;
-                        if (preview_channel(mid - whole, rgb[c]) == mid)
+                        if (preview_channel(mid - whole_part, rgb[c]) == mid)
                             low = mid + 1;
                         else
                             high = mid;
                     }
-                    q.whole_part[c] = (uint8_t)whole;
+                    q.whole_part[c] = (uint8_t)whole_part;
                     q.round_up_from[c] = (uint8_t)(low < 254 ? low : 255);
                 }
             }
@@ -112,8 +112,8 @@ void run_tasks(const TableTask (&tasks)[N])
 
 const EncoderTables &encoder_tables(bool with_previews)
 {
-    static std::once_flag codes, previews;
-    std::call_once(codes, [] {
+    static std::once_flag levels, previews;
+    std::call_once(levels, [] {
         static const TableTask tasks[] = {
             [](EncoderTables *t) { build_hue_table(t, RED_MAX); },
             [](EncoderTables *t) { build_quant_brightness(t, 0, 4); },

@@ -111,16 +111,17 @@ Error encode_stream(RowSource &source, RowSink &carrier, RowSink *preview, Encod
     const bool in_order = carrier.sequential || (preview && preview->sequential);
     auto encode_rows = encoder == Encoder::best ? gfx16_encode_best_rows : gfx16_encode_rows;
     return for_slices(w, source.h, source.bottom_up || in_order, in_order, [&](int first, int count, Block *blocks) {
-        Rows in, codes, shown = {nullptr, 0, 0, gfx16_rgb};
+        Rows in, codes, preview_rows = {nullptr, 0, 0, gfx16_rgb};
         if (Error e = source.rows(first, count, &in, &blocks[0]))
             return e;
         if (Error e = carrier.room(first, count, &codes, &blocks[1]))
             return concerning(1, e);
         if (preview)
-            if (Error e = preview->room(first, count, &shown, &blocks[2]))
+            if (Error e = preview->room(first, count, &preview_rows, &blocks[2]))
                 return concerning(2, e);
         if (int status = encode_rows(in.first, in.step, &in.layout, w, first, count, codes.first,
-                                     codes.first + codes.high, codes.step, shown.first, shown.step, &shown.layout))
+                                     codes.first + codes.high, codes.step, preview_rows.first, preview_rows.step,
+                                     &preview_rows.layout))
             return codec_error(status);
         if (Error e = carrier.put(&blocks[1]))
             return concerning(1, e);

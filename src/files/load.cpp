@@ -182,17 +182,17 @@ Error open_carrier(Input &in, const PictureLimits &limits, std::unique_ptr<RowSo
     }
 }
 
-Error hold_picture(std::unique_ptr<RowSource> *source, Picture *whole)
+Error hold_picture(std::unique_ptr<RowSource> *source, Picture *picture)
 {
     try {
         RowSource &from = **source;
-        whole->w = from.w;
-        whole->h = from.h;
+        picture->w = from.w;
+        picture->h = from.h;
         auto *held = dynamic_cast<HeldRows *>(&from);
         if (held && !held->held.empty()) {
-            whole->rgb = std::move(held->held);
+            picture->rgb = std::move(held->held);
         } else {
-            whole->rgb.resize((size_t)from.w * from.h * 3);
+            picture->rgb.resize((size_t)from.w * from.h * 3);
             // A slice at a time, so that the file's rows are never held
             // whole beside the picture.
             const int slice = (int)std::max<uint64_t>(1, (4u << 20) / ((uint64_t)from.w * 4));
@@ -202,11 +202,11 @@ Error hold_picture(std::unique_ptr<RowSource> *source, Picture *whole)
                 Rows rows;
                 if (Error e = from.rows(first, count, &rows, &block))
                     return e;
-                Rows to = {&whole->rgb[(size_t)first * from.w * 3], (ptrdiff_t)from.w * 3, 0, gfx16_rgb};
+                Rows to = {&picture->rgb[(size_t)first * from.w * 3], (ptrdiff_t)from.w * 3, 0, gfx16_rgb};
                 copy_items(rows, to, from.w, count, 1);
             }
         }
-        auto view = std::make_unique<HeldRows>(whole->rgb.data(), whole->w, whole->h, 1, whole->h);
+        auto view = std::make_unique<HeldRows>(picture->rgb.data(), picture->w, picture->h, 1, picture->h);
         view->format = from.format;
         *source = std::move(view);
         return Error();

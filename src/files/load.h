@@ -22,10 +22,11 @@
 Error open_picture(Input &in, const PictureLimits &limits, std::unique_ptr<RowSource> *out);
 Error open_carrier(Input &in, const PictureLimits &limits, std::unique_ptr<RowSource> *out);
 
-// Reads the whole picture of `source` into `whole`, for a caller that needs
-// it again after encoding, and makes `source` read from there: `whole` must
-// outlive it. A picture held in memory already is moved, not copied.
-Error hold_picture(std::unique_ptr<RowSource> *source, Picture *whole);
+// Reads the whole picture of `source` into `picture`, for a caller that
+// needs it again after encoding, and makes `source` read from there:
+// `picture` must outlive it. A picture held in memory already is moved,
+// not copied.
+Error hold_picture(std::unique_ptr<RowSource> *source, Picture *picture);
 
 // Why a BMP of these headers holds no codes (not paletted, or one row), or
 // none.

@@ -167,6 +167,7 @@ usage_cases=(
     "encode --out-dir=out|encode --out-dir needs the files to convert"
     "encode --jobs 0 --out-dir . a|--jobs takes a number from 1 to 1024, not 0"
     "encode --max-pixels=x a b|--max-pixels takes a whole number, not x"
+    "encode --max-pixels -5 a b|--max-pixels takes a whole number, not -5"
     "encode --best=yes a b|--best takes no value"
     "encode --frob=1 a b|unknown option --frob"
     "encode -x a b|unknown option -x"

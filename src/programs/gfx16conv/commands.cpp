@@ -118,17 +118,17 @@ int encode_file(const char *input, const char *carrier_name, const char *preview
         return 1;
 
     std::unique_ptr<RowSource> source;
-    Picture whole;
+    Picture measured;  // held for --stats
     Error e = open_picture(in, o.limits, &source);
     if (!e && quality)
-        e = hold_picture(&source, &whole);
+        e = hold_picture(&source, &measured);
     if (e)
         return report(input, in_words(e, "picture"));
     const FileToWrite outputs[] = {{&carrier, carrier_format_for(carrier_name), true},
                                    {&preview, preview_format, false}};
     e = write_files(outputs, preview_name ? 2 : 1, source->w, source->h, [&](RowSink *const sinks[]) {
         Error e = encode_stream(*source, *sinks[0], sinks[1], o.encoder());
-        return e || !quality ? e : measure(whole, o.encoder(), quality);
+        return e || !quality ? e : measure(measured, o.encoder(), quality);
     });
     const char *names[] = {input, carrier_name, preview_name};
     return e ? report(names[e.file], in_words(e, "picture")) : 0;
