@@ -56,6 +56,34 @@ int guarded(Call call) noexcept
     }
 }
 
+// gfx16_encode_rows (the format's encoder) or gfx16_encode_best_rows.
+int encode_row_call(bool best, const unsigned char *pixels, ptrdiff_t pixel_stride, const gfx16_layout *layout,
+                    int w, int first_row, int rows, unsigned char *low, unsigned char *high,
+                    ptrdiff_t carrier_stride, unsigned char *preview, ptrdiff_t preview_stride,
+                    const gfx16_layout *preview_layout)
+{
+    RowJob j;
+    int checked = make_job(pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride, preview,
+                           preview_stride, preview_layout, &j);
+    if (checked != 1)
+        return checked;
+    return guarded([&] {
+        // The tables on this thread, before any row is written; the
+        // search's may want memory that is not there.
+        if (best && nearest_code(0, 0, 0) < 0)
+            return -2;
+        if (!best)
+            encoder_tables(j.preview != nullptr);
+        bool done = for_rows(rows, (uint64_t)w * rows, [&](int first, int end) {
+            if (best)
+                return encode_best_rows(j, first, end);
+            encode_rows(j, first, end);
+            return true;
+        });
+        return done ? 0 : -2;
+    });
+}
+
 } // namespace
 
 extern "C" {
@@ -74,40 +102,16 @@ int gfx16_encode_rows(const unsigned char *pixels, ptrdiff_t pixel_stride, const
                       int first_row, int rows, unsigned char *low, unsigned char *high, ptrdiff_t carrier_stride,
                       unsigned char *preview, ptrdiff_t preview_stride, const gfx16_layout *preview_layout)
 {
-    return guarded([&] {
-        RowJob j;
-        int checked = make_job(pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride, preview,
-                               preview_stride, preview_layout, &j);
-        if (checked != 1)
-            return checked;
-        // The tables on this thread, before any row is written.
-        encoder_tables(j.preview != nullptr);
-        bool done = for_rows(rows, (uint64_t)w * rows, [&j](int first, int end) {
-            encode_rows(j, first, end);
-            return true;
-        });
-        return done ? 0 : -2;
-    });
+    return encode_row_call(false, pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride,
+                           preview, preview_stride, preview_layout);
 }
 
 int gfx16_encode_best_rows(const unsigned char *pixels, ptrdiff_t pixel_stride, const gfx16_layout *layout, int w,
                            int first_row, int rows, unsigned char *low, unsigned char *high, ptrdiff_t carrier_stride,
                            unsigned char *preview, ptrdiff_t preview_stride, const gfx16_layout *preview_layout)
 {
-    return guarded([&] {
-        RowJob j;
-        int checked = make_job(pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride, preview,
-                               preview_stride, preview_layout, &j);
-        if (checked != 1)
-            return checked;
-        // The search's tables first, so that a lack of memory for them is
-        // known before anything is written.
-        if (nearest_code(0, 0, 0) < 0)
-            return -2;
-        bool done = for_rows(rows, (uint64_t)w * rows,
-                             [&j](int first, int end) { return encode_best_rows(j, first, end); });
-        return done ? 0 : -2;
-    });
+    return encode_row_call(true, pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride,
+                           preview, preview_stride, preview_layout);
 }
 
 int gfx16_decode_rows(const unsigned char *low, const unsigned char *high, ptrdiff_t carrier_stride, int w,

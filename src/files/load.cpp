@@ -113,6 +113,66 @@ Error open_bmp(Input &in, const PictureLimits &limits, int rows_per_item, std::u
     return Error();
 }
 
+// A picture of any format but BMP, decoded whole.
+Error open_whole_picture(Input &in, const PictureLimits &limits, const char *format, std::unique_ptr<RowSource> *out)
+{
+    WholeReader reader = whole_reader(format);
+    if (!reader)
+        return not_read(format);
+    if (Error e = read_all_if_needed(in, limits, true))
+        return e;
+    Picture picture;
+    Error e = reader(in.bytes.data(), in.bytes.size(), limits, &picture);
+    std::vector<uint8_t>().swap(in.bytes);
+    if (e)
+        return e;
+    auto held = std::make_unique<HeldRows>(std::move(picture.rgb), picture.w, picture.h, 1, picture.h);
+    held->format = format;
+    *out = std::move(held);
+    return Error();
+}
+
+// A carrier of any format but BMP: a PNG's bytes as they are stored.
+Error open_png_carrier(Input &in, const PictureLimits &limits, const char *format, std::unique_ptr<RowSource> *out)
+{
+    if (strcmp(format, "PNG"))
+        return *format && whole_reader(format)
+                   ? Error(Error::not_a_carrier, std::string(format) + " picture, not BMP or PNG")
+                   : not_read(format);
+    if (Error e = read_all_if_needed(in, limits, true))
+        return e;
+    std::vector<uint8_t> indices;
+    int w = 0, h = 0;
+    Error e = read_png_carrier(in.bytes.data(), in.bytes.size(), limits, &w, &h, &indices);
+    if (!e)
+        e = carrier_rows_rule(h);
+    // The bytes are kept for a caller that reads the file as a picture
+    // when it is no carrier.
+    if (e)
+        return e;
+    std::vector<uint8_t>().swap(in.bytes);
+    auto held = std::make_unique<HeldRows>(std::move(indices), w, h / 2, 2, h);
+    held->format = "PNG";
+    *out = std::move(held);
+    return Error();
+}
+
+// A picture (one row an item) or a carrier (two), by the file's format.
+Error open_file(Input &in, const PictureLimits &limits, int rows_per_item, std::unique_ptr<RowSource> *out)
+{
+    try {
+        const char *format = "";
+        if (Error e = detect(in, limits, &format))
+            return e;
+        if (!strcmp(format, "BMP"))
+            return open_bmp(in, limits, rows_per_item, out);
+        return rows_per_item == 1 ? open_whole_picture(in, limits, format, out)
+                                  : open_png_carrier(in, limits, format, out);
+    } catch (const std::bad_alloc &) {
+        return unreadable("not enough memory");
+    }
+}
+
 } // namespace
 
 Error bmp_carrier_rule(const BmpInfo &info)
@@ -124,62 +184,12 @@ Error bmp_carrier_rule(const BmpInfo &info)
 
 Error open_picture(Input &in, const PictureLimits &limits, std::unique_ptr<RowSource> *out)
 {
-    try {
-        const char *format;
-        if (Error e = detect(in, limits, &format))
-            return e;
-        if (!strcmp(format, "BMP"))
-            return open_bmp(in, limits, 1, out);
-        WholeReader reader = whole_reader(format);
-        if (!reader)
-            return not_read(format);
-        if (Error e = read_all_if_needed(in, limits, true))
-            return e;
-        Picture picture;
-        Error e = reader(in.bytes.data(), in.bytes.size(), limits, &picture);
-        std::vector<uint8_t>().swap(in.bytes);
-        if (e)
-            return e;
-        auto held = std::make_unique<HeldRows>(std::move(picture.rgb), picture.w, picture.h, 1, picture.h);
-        held->format = format;
-        *out = std::move(held);
-        return Error();
-    } catch (const std::bad_alloc &) {
-        return unreadable("not enough memory");
-    }
+    return open_file(in, limits, 1, out);
 }
 
 Error open_carrier(Input &in, const PictureLimits &limits, std::unique_ptr<RowSource> *out)
 {
-    try {
-        const char *format;
-        if (Error e = detect(in, limits, &format))
-            return e;
-        if (!strcmp(format, "BMP"))
-            return open_bmp(in, limits, 2, out);
-        if (strcmp(format, "PNG"))
-            return *format && whole_reader(format)
-                       ? Error(Error::not_a_carrier, std::string(format) + " picture, not BMP or PNG")
-                       : not_read(format);
-        if (Error e = read_all_if_needed(in, limits, true))
-            return e;
-        std::vector<uint8_t> indices;
-        int w = 0, h = 0;
-        Error e = read_png_carrier(in.bytes.data(), in.bytes.size(), limits, &w, &h, &indices);
-        if (!e)
-            e = carrier_rows_rule(h);
-        // The bytes are kept for a caller that reads the file as a picture
-        // when it is no carrier.
-        if (e)
-            return e;
-        std::vector<uint8_t>().swap(in.bytes);
-        auto held = std::make_unique<HeldRows>(std::move(indices), w, h / 2, 2, h);
-        held->format = "PNG";
-        *out = std::move(held);
-        return Error();
-    } catch (const std::bad_alloc &) {
-        return unreadable("not enough memory");
-    }
+    return open_file(in, limits, 2, out);
 }
 
 Error hold_picture(std::unique_ptr<RowSource> *source, Picture *picture)

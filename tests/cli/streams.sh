@@ -4,18 +4,10 @@
 # (whose BMP must go out bottom row first) as it decodes into a file.
 # Usage: streams.sh BUILD_DIR
 set -u
-conv="$(cd "$1" && pwd)/gfx16conv"
+conv="$1/gfx16conv"
 python=/usr/bin/python3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-
-passed=0 failed=0
-check() {  # check DESCRIPTION COMMAND...: the command must succeed
-    local what="$1"; shift
-    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what"; fi
-}
-same() { cmp -s "$1" "$2" || { echo "$1 and $2 differ"; return 1; }; }
+# shellcheck source=tests/cli/lib.sh
+. "$(dirname "$0")/lib.sh"
 
 # A 24-bit picture, and a top-down 8-bit carrier of 2048 x 600 rows: more
 # than one slice of rows (2 MiB of them) either way.
@@ -51,5 +43,4 @@ check "a FIFO whose writer pauses" "$conv" encode fifo carrier-from-fifo.bmp
 wait
 check "...gives the carrier the file gives" same carrier-from-file.bmp carrier-from-fifo.bmp
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish
