@@ -200,7 +200,7 @@ Error OutputFile::use_descriptor(int fd)
     }
     if (isatty(fd))
         return unwritable(terminal_refused);
-    through = fd;
+    own_fd = fd;
     return Error();
 }
 
@@ -238,10 +238,10 @@ Error OutputFile::open()
     if (written_through) {
         if (descriptor >= 0)
             return Error();  // a device, opened by prepare
-        if (through >= 0) {
+        if (own_fd >= 0) {
             // A copy shares the descriptor's place in the file and its
             // O_APPEND, and can be closed.
-            descriptor = fcntl(through, F_DUPFD_CLOEXEC, 3);
+            descriptor = fcntl(own_fd, F_DUPFD_CLOEXEC, 3);
             return descriptor < 0 ? system_error(errno) : Error();
         }
         descriptor = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);

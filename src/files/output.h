@@ -80,7 +80,7 @@ private:
     std::string path;        // where the file goes (links followed)
     std::string temp_path;
     int descriptor = -1;
-    int through = -1;        // the process's own descriptor that the name leads to
+    int own_fd = -1;         // the process's own descriptor that the name leads to
     bool written_through = false;  // a stream, device or descriptor: written where it is, never replaced
     bool temporary = false;
     bool has_target = false;

@@ -4,8 +4,8 @@
 // it holds; built in encode mode (GFX16_MODE=0) it reads "test5.bmp", shows it
 // beside a preview of its encoding and writes the carrier to "output.bmp".
 // Either way it then waits for the space bar.
-#ifndef GFX16_GFX16_H
-#define GFX16_GFX16_H
+#ifndef GFX16_PROGRAMS_GFX16_H
+#define GFX16_PROGRAMS_GFX16_H
 
 // 0: encode mode, 1: decode mode. Any other value runs neither mode and goes
 // straight to the wait.

@@ -41,8 +41,8 @@
 // Quality) and an empty picture (w = h = 0) from difference_picture.
 //
 // The work is split by rows over std::thread::hardware_concurrency() threads.
-#ifndef GFX16_METRICS_H
-#define GFX16_METRICS_H
+#ifndef GFX16_PROGRAMS_METRICS_H
+#define GFX16_PROGRAMS_METRICS_H
 
 #include "files/picture.h"
 

@@ -1,3 +1,5 @@
+// gfx16conv's command line: the usage and help texts, and the options, each
+// with the commands it goes with, read with getopt_long.
 #include <getopt.h>
 
 #include <cctype>
