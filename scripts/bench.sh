@@ -45,7 +45,7 @@ if [ "${1:-}" = "--callgrind" ]; then
     # Point the profile at the copy of the sources it was built from.
     sed "s|$PWD/src/|$(cd "$snap" && pwd)/src/|g" "$out" >"$out.built"
     (cd "$snap" && callgrind_annotate --inclusive=no --auto=yes "$out.built") |
-        awk '/^-- (Auto|User)-annotated source:/ { on = /\/src\/codec\//; if (on) print; next }
+        awk '/^-- (Auto|User)-annotated source:/ { on = /src\/codec\//; if (on) print; next }
              on && !/events annotated/ && match($0, /\( *[0-9.]+%\)/) {
                  if (substr($0, RSTART + 1, RLENGTH - 3) + 0 >= 0.5) print }'
     echo
