@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "workers.h"
+
 Image copy_pixels(const Pixels &from)
 {
     Image copy;
@@ -32,30 +34,26 @@ static uint32_t mean_pixel(const uint64_t *sums, uint64_t total)
 
 // Everything is counted in whole units: a source pixel is `out` units long
 // and an output pixel `in` units, so each shares whole units with the few
-// it overlaps, and the means are exact fractions.
-struct Share {
-    int source;
-    uint32_t units;
+// it overlaps, and the means are exact fractions. An output pixel covers
+// `count` sources from `first`: the first and last perhaps in part, the
+// others whole.
+struct Cover {
+    int first, count;
+    uint32_t first_units, last_units;
 };
 
-static std::vector<Share> shares(int in, int out, std::vector<int> *first)
+static std::vector<Cover> covers(int in, int out)
 {
-    std::vector<Share> list;
-    first->assign(out + 1, 0);
+    std::vector<Cover> list(out);
     for (int o = 0; o < out; o++) {
-        (*first)[o] = int(list.size());
-        int64_t lo = int64_t(o) * in, hi = lo + in;
-        int source = int(lo / out);
-        while (lo < hi) {
-            int64_t end = int64_t(source + 1) * out;
-            int64_t part = std::min(hi, end) - lo;
-            list.push_back({source, uint32_t(part)});
-            lo += part;
-            if (lo == end)
-                source++;
-        }
+        const int64_t lo = int64_t(o) * in, hi = lo + in;
+        const int64_t first = lo / out, last = (hi - 1) / out;
+        Cover &c = list[o];
+        c.first = int(first);
+        c.count = int(last - first + 1);
+        c.first_units = uint32_t(std::min(hi, (first + 1) * out) - lo);
+        c.last_units = uint32_t(hi - last * out);
     }
-    (*first)[out] = int(list.size());
     return list;
 }
 
@@ -65,21 +63,29 @@ Image area_average(const Pixels &from, int w, int h)
     to.w = w;
     to.h = h;
     to.px.resize(size_t(w) * h);
-    std::vector<int> first;
-    const std::vector<Share> across = shares(from.w, w, &first);
+    const std::vector<Cover> across = covers(from.w, w);
     std::vector<uint64_t> row(size_t(w) * 4), sums(size_t(w) * 4, 0);
     const uint64_t total = uint64_t(from.w) * uint64_t(from.h);
     int y_out = 0;
     for (int y = 0; y < from.h; y++) {
         const uint32_t *src = from.row(y);
-        std::fill(row.begin(), row.end(), 0);
         for (int x = 0; x < w; x++) {
+            const Cover &c = across[x];
             uint64_t *r = &row[size_t(x) * 4];
-            for (int s = first[x]; s < first[x + 1]; s++) {
-                const uint32_t p = src[across[s].source], units = across[s].units;
+            const uint32_t first = src[c.first];
+            if (c.count == 1) {
                 for (int i = 0; i < 4; i++)
-                    r[i] += uint64_t(units) * lane(p, i);
+                    r[i] = uint64_t(c.first_units) * lane(first, i);
+                continue;
             }
+            const uint32_t last = src[c.first + c.count - 1];
+            uint64_t whole[4] = {0, 0, 0, 0};
+            for (int s = c.first + 1; s < c.first + c.count - 1; s++)
+                for (int i = 0; i < 4; i++)
+                    whole[i] += lane(src[s], i);
+            for (int i = 0; i < 4; i++)
+                r[i] = uint64_t(c.first_units) * lane(first, i) + whole[i] * uint64_t(w) +
+                       uint64_t(c.last_units) * lane(last, i);
         }
         // Row y spans units [y h, (y + 1) h) of the output rows, h units each
         // of `from.h`: it ends at most one output row and starts another.
@@ -104,14 +110,14 @@ Image area_average(const Pixels &from, int w, int h)
 
 namespace {
 
-// Each row of a level, as the sums of the pixels under it, goes into the
-// next level's running sums, which become a row of means (and a row of the
-// level after) once two rows are in: every level comes from the picture's
-// own pixels in one pass, with no rounding in between.
+// Each complete row of sums of a level becomes a row of means, and goes
+// into the running sums of the next level, which is complete once two rows
+// are in: every level comes from the picture's own pixels in one pass,
+// with no rounding in between.
 struct Halver {
     int w, h;
     std::vector<Image> &out;
-    std::vector<std::vector<uint64_t>> sums;
+    std::vector<std::vector<uint64_t>> sums;  // sums[k]: of the row of level k + 1 being made
     std::vector<int> rows_in;
 
     Halver(int w_, int h_, std::vector<Image> &out_) : w(w_), h(h_), out(out_), rows_in(out_.size(), 0)
@@ -120,8 +126,34 @@ struct Halver {
             sums.emplace_back(size_t(level.w) * 4, 0);
     }
 
-    // Row `y` of level k (0: the picture), `row_w` pixels of four lanes.
-    void push(size_t k, const uint64_t *row, int row_w, int y, bool last)
+    // `s` holds the sums of the pixels under row y of out[k], four lanes a
+    // pixel.
+    void finish(size_t k, const uint64_t *s, int y)
+    {
+        Image &level = out[k];
+        const int block = 2 << k;
+        const int64_t block_h = std::min(block, h - y * block);
+        uint32_t *dst = &level.px[size_t(y) * level.w];
+        // Whole blocks, all but the last of a row, divide by a shift: a
+        // division for every byte costs more than all the rest.
+        const int whole = block_h == block ? w / block : 0;
+        const int shift = 2 * int(k + 1);
+        for (int x = 0; x < whole; x++) {
+            uint32_t pixel = 0;
+            for (int i = 0; i < 4; i++)
+                pixel |= uint32_t((s[x * 4 + i] + (uint64_t(1) << (shift - 1))) >> shift) << (8 * i);
+            dst[x] = pixel;
+        }
+        for (int x = whole; x < level.w; x++) {
+            const int64_t block_w = std::min(block, w - x * block);
+            dst[x] = mean_pixel(s + x * 4, uint64_t(block_w * block_h));
+        }
+        if (k + 1 < out.size())
+            add(k + 1, s, level.w, y, y == level.h - 1);
+    }
+
+    // Adds row y of out[k - 1], `row_w` pixels of sums, to out[k]'s.
+    void add(size_t k, const uint64_t *row, int row_w, int y, bool last)
     {
         uint64_t *s = sums[k].data();
         for (int x = 0; x < row_w; x++)
@@ -129,16 +161,7 @@ struct Halver {
                 s[(x >> 1) * 4 + i] += row[x * 4 + i];
         if (++rows_in[k] < 2 && !last)
             return;
-        Image &level = out[k];
-        const int y_out = y >> 1, block = 2 << k;
-        const int64_t block_h = std::min(block, h - y_out * block);
-        uint32_t *dst = &level.px[size_t(y_out) * level.w];
-        for (int x = 0; x < level.w; x++) {
-            const int64_t block_w = std::min(block, w - x * block);
-            dst[x] = mean_pixel(s + x * 4, uint64_t(block_w * block_h));
-        }
-        if (k + 1 < out.size())
-            push(k + 1, s, level.w, y_out, y_out == level.h - 1);
+        finish(k, s, y >> 1);
         std::fill(sums[k].begin(), sums[k].end(), 0);
         rows_in[k] = 0;
     }
@@ -157,14 +180,36 @@ std::vector<Image> halvings(const Pixels &from, int count)
     }
     if (count == 0)
         return out;
+    // The first level, the one with the most pixels, straight from two rows
+    // of the picture at a time.
     Halver halver(from.w, from.h, out);
-    std::vector<uint64_t> row(size_t(from.w) * 4);
-    for (int y = 0; y < from.h; y++) {
-        const uint32_t *src = from.row(y);
-        for (int x = 0; x < from.w; x++)
-            for (int i = 0; i < 4; i++)
-                row[size_t(x) * 4 + i] = lane(src[x], i);
-        halver.push(0, row.data(), from.w, y, y == from.h - 1);
+    const int w1 = out[0].w;
+    std::vector<uint64_t> row(size_t(w1) * 4);
+    for (int y = 0; y < out[0].h; y++) {
+        const uint32_t *top = from.row(2 * y), *bottom = 2 * y + 1 < from.h ? from.row(2 * y + 1) : nullptr;
+        // Two lanes a word, 16 bits each, hold the sum of four bytes.
+        const int squares = bottom ? from.w / 2 : 0;
+        for (int x = 0; x < squares; x++) {
+            const uint32_t a = top[2 * x], b = top[2 * x + 1], c = bottom[2 * x], d = bottom[2 * x + 1];
+            const uint32_t even = (a & 0xff00ff) + (b & 0xff00ff) + (c & 0xff00ff) + (d & 0xff00ff);
+            const uint32_t odd = ((a >> 8) & 0xff00ff) + ((b >> 8) & 0xff00ff) + ((c >> 8) & 0xff00ff) +
+                                 ((d >> 8) & 0xff00ff);
+            uint64_t *r = &row[size_t(x) * 4];
+            r[0] = even & 0xffff;
+            r[1] = odd & 0xffff;
+            r[2] = even >> 16;
+            r[3] = odd >> 16;
+        }
+        for (int x = squares; x < w1; x++) {
+            const bool pair = 2 * x + 1 < from.w;
+            for (int i = 0; i < 4; i++) {
+                uint32_t sum = lane(top[2 * x], i) + (pair ? lane(top[2 * x + 1], i) : 0);
+                if (bottom)
+                    sum += lane(bottom[2 * x], i) + (pair ? lane(bottom[2 * x + 1], i) : 0);
+                row[size_t(x) * 4 + i] = sum;
+            }
+        }
+        halver.finish(0, row.data(), y);
     }
     return out;
 }
@@ -311,11 +356,16 @@ void apply(View &view, Action action, const Frame &frame)
 void prepare_shown(Shown &shown, const Pixels &full, const Frame &frame)
 {
     shown.full = full;
-    if (!fits(frame)) {
-        const Size size = fitted_size(frame);
-        shown.fitted = area_average(full, size.w, size.h);
-    }
-    shown.smaller = halvings(full, -smallest_zoom(frame));
+    // The two kinds of copy each read the whole picture: side by side on
+    // two cores.
+    run_shares(2, [&](unsigned share) {
+        if (share == 0 && !fits(frame)) {
+            const Size size = fitted_size(frame);
+            shown.fitted = area_average(full, size.w, size.h);
+        }
+        if (share == 1)
+            shown.smaller = halvings(full, -smallest_zoom(frame));
+    });
 }
 
 // Copies `from`, from its pixel (x, y) on, each pixel as `scale` x `scale`

@@ -70,15 +70,22 @@ static std::string title_of(const Viewer &viewer)
     return (viewer.program + ": " + file + about).substr(0, 127);
 }
 
-static void show(Viewer &viewer, BITMAP *frame)
+void viewer_show(Viewer &viewer)
 {
+    if (!viewer.canvas) {
+        viewer.canvas = create_bitmap_ex(32, SCREEN_W, SCREEN_H);
+        if (!viewer.canvas)
+            throw std::bad_alloc();
+    }
+    BITMAP *canvas = viewer.canvas;
+    set_clip_rect(screen, 0, 0, SCREEN_W - 1, SCREEN_H - 1);
     const Shown *pictures[2] = {nullptr, nullptr};
     for (int i = 0; i < 2; i++)
         if (viewer.pictures[i].full.data)
             pictures[i] = &viewer.pictures[i];
-    draw_view(viewer.view, viewer.frame, pictures, reinterpret_cast<uint32_t *>(frame->line[0]),
-              (frame->line[1] - frame->line[0]) / 4);
-    blit(frame, screen, 0, 0, 0, 0, frame->w, frame->h);
+    draw_view(viewer.view, viewer.frame, pictures, reinterpret_cast<uint32_t *>(canvas->line[0]),
+              (canvas->line[1] - canvas->line[0]) / 4);
+    blit(canvas, screen, 0, 0, 0, 0, canvas->w, canvas->h);
 
     set_window_title(title_of(viewer).c_str());
 }
@@ -104,13 +111,6 @@ static bool same_view(const View &a, const View &b)
 
 void viewer_run(Viewer &viewer)
 {
-    set_clip_rect(screen, 0, 0, SCREEN_W - 1, SCREEN_H - 1);
-    BITMAP *frame = nullptr;
-    if (shows_any(viewer)) {
-        frame = create_bitmap_ex(32, SCREEN_W, SCREEN_H);
-        if (!frame)
-            throw std::bad_alloc();
-    }
     // The keyboard handler, on the library's own thread, puts every press
     // into the buffer, however short: read from there, a tap between two
     // looks is not missed. Between looks the program sleeps rather than
@@ -129,8 +129,8 @@ void viewer_run(Viewer &viewer)
         }
         if (key[KEY_SPACE])
             return;
-        if (changed && frame)
-            show(viewer, frame);
+        if (changed && shows_any(viewer))
+            viewer_show(viewer);
         changed = false;
         nanosleep(&pause, nullptr);
     }

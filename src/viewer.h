@@ -15,11 +15,12 @@ struct Viewer {
     Frame frame;
     Shown pictures[2];
     View view;
+    BITMAP *canvas = nullptr;  // each view is drawn here whole, then copied to the screen
 };
 
 // Starts a viewer of `panes` pictures of w x h, named in the title by the
 // program and the file. When they must be scaled to fit, Allegro's screen
-// is closed to drawing until viewer_run, so that the codec's full-size copy
+// is closed to drawing until viewer_show, so that the codec's full-size copy
 // of a corner does not come before the fitted view.
 void viewer_start(Viewer &viewer, const char *program, const std::string &file, int panes, int w, int h);
 
@@ -27,6 +28,10 @@ void viewer_start(Viewer &viewer, const char *program, const std::string &file, 
 // with `copy` a copy of it (the encoder overwrites its source with the
 // preview). Throws std::bad_alloc when memory runs out.
 void viewer_add(Viewer &viewer, int pane, BITMAP *b, bool copy);
+
+// Draws the view on the screen and names it in the window's title. Throws
+// std::bad_alloc when memory runs out.
+void viewer_show(Viewer &viewer);
 
 // Shows the first view and follows the keys until the space bar is pressed.
 void viewer_run(Viewer &viewer);
