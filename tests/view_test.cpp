@@ -184,12 +184,9 @@ TEST(View, KeysMoveAndZoomTheView)
 // zoom; beyond the picture, black.
 TEST(View, EveryScreenPixelComesFromItsPlaceInThePicture)
 {
-    Frame f;
+    Frame f = frame_of(2, 20, 10);
     f.screen_w = 16;
     f.screen_h = 8;
-    f.panes = 2;
-    f.w = 20;
-    f.h = 10;
     Image pictures[2];
     Shown shown[2];
     for (int i = 0; i < 2; i++) {
@@ -201,24 +198,13 @@ TEST(View, EveryScreenPixelComesFromItsPlaceInThePicture)
         prepare_shown(shown[i], pictures[i].pixels(), f);
     }
     const Shown *panes[2] = {&shown[0], &shown[1]};
-    const struct {
-        bool fitted;
-        int zoom;
-        long x, y;
-        bool swapped;
-    } cases[] = {
+    const View cases[] = {
         {false, 0, 3, 2, false}, {false, 0, 15, 6, true}, {false, 1, 14, 5, false},
         {false, 3, 19, 9, false}, {false, -1, 4, 2, true}, {true, 0, 0, 0, false},
     };
-    for (const auto &c : cases) {
-        View v;
-        v.fitted = c.fitted;
-        v.zoom = c.zoom;
-        v.x = c.x;
-        v.y = c.y;
-        v.swapped = c.swapped;
+    for (const View &c : cases) {
         std::vector<uint32_t> out(20 * 8, 0xdeadbeef);
-        draw_view(v, f, panes, out.data(), 20);
+        draw_view(c, f, panes, out.data(), 20);
         for (int sy = 0; sy < 8; sy++)
             for (int sx = 0; sx < 20; sx++) {
                 uint32_t want = 0xdeadbeef;  // outside the screen: untouched
