@@ -6,8 +6,8 @@
 #
 #   scripts/run.sh            the bundled sample picture
 #   scripts/run.sh PICTURE    your own picture, in any format gfx16conv reads
-#                             (BMP, PNG, JPEG, WebP, TGA, PCX); it is copied,
-#                             never changed
+#                             (BMP, PNG, JPEG, WebP, TGA, PCX), read where it
+#                             is and never changed
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
@@ -19,11 +19,8 @@ scripts/build.sh
 
 run=$build/run
 mkdir -p "$run"
-rm -f "$run/test5.bmp" "$run/output.bmp"
 if [ -n "$picture" ]; then
-    # The program reads test5.bmp by its content, whatever the format.
-    cp -- "$picture" "$run/test5.bmp"
-    "$build/gfx16conv" info "$run/test5.bmp"
+    "$build/gfx16conv" info "$picture"
 else
     /usr/bin/python3 scripts/make-sample.py "$run/test5.bmp"
 fi
@@ -36,12 +33,13 @@ cd "$run"
 
 echo
 echo "Encode mode: the picture is on the right, the preview of its encoding on the"
-echo "left (a screen of 1024 x 768 shows the top-left of larger pictures); the"
-echo "carrier goes to $run/output.bmp."
+echo "left, both scaled down when they do not fit; the carrier goes to"
+echo "$run/output.bmp. Arrows pan, + and - zoom, 1 shows actual size, F the whole"
+echo "picture, Tab swaps the two sides (the window's title says so too)."
 echo "Press the space bar in the gfx16 window to go on."
-../gfx16-encode
+if [ -n "$picture" ]; then ../gfx16-encode "$picture"; else ../gfx16-encode; fi
 
 echo
 echo "Decode mode: the picture rebuilt from $run/output.bmp."
-echo "Press the space bar in the gfx16 window to end."
+echo "The same keys; press the space bar in the gfx16 window to end."
 ../gfx16

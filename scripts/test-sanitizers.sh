@@ -9,12 +9,12 @@ cd "$(dirname "$0")/.."
 build=${1:-build-asan}
 
 cmake -S . -B "$build" -DGFX16_SANITIZE=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target unit_tests readers_test formats_test gfx16conv reader_cases -j"$(nproc)"
+cmake --build "$build" --target unit_tests view_test readers_test formats_test gfx16conv reader_cases -j"$(nproc)"
 
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-for t in unit_tests readers_test formats_test; do
+for t in unit_tests view_test readers_test formats_test; do
     echo "== $t"
     "$build/tests/$t" --gtest_brief=1
 done

@@ -2,6 +2,8 @@
 
 #include <allegro.h>
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <ctime>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "files/load.h"
 #include "files/signals.h"
 #include "files/write.h"
+#include "programs/gfx16/viewer.h"
 
 static const int mode = GFX16_MODE;
 
@@ -76,9 +79,11 @@ static Error load_bitmap(const char *name, int rows_per_item, BITMAP **out)
     return Error();
 }
 
-static int run(void)
+static int run(const char *file, bool too_many)
 {
-    char name[256];
+    const char *program = mode == 0 ? "gfx16-encode" : "gfx16";
+    std::string name;
+    Viewer viewer;
 
     if (allegro_init() != 0) {
         fprintf(stderr, "gfx16: cannot start Allegro (no display?)\n");
@@ -90,51 +95,61 @@ static int run(void)
     if (set_gfx_mode(GFX_AUTODETECT, GFX16_SCREEN_W, GFX16_SCREEN_H, 0, 0) != 0)
         return fail(std::string("Unable to set any graphic mode\n") + allegro_error);
     clear_bitmap(screen);
+    if (too_many)
+        return fail(std::string("usage: ") + program + (mode == 0 ? " [PICTURE]" : " [CARRIER]"));
 
     if (mode == 0) {
-        snprintf(name, sizeof name, "%s", GFX16_INPUT_NAME);
-        Error e = load_bitmap(name, 1, &bmp);
+        name = file ? file : GFX16_INPUT_NAME;
+        // The carrier's name is fixed: it must not be the picture's.
+        struct stat in_st, out_st;
+        if (stat(name.c_str(), &in_st) == 0 && stat(GFX16_CARRIER_NAME, &out_st) == 0 &&
+            in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino)
+            return fail(std::string(GFX16_CARRIER_NAME) + " is the input " + name + ": refusing to overwrite it");
+        Error e = load_bitmap(name.c_str(), 1, &bmp);
         if (e)
-            return fail(std::string("Cannot load the picture ") + name + ": " + e.text());
+            return fail("Cannot load the picture " + name + ": " + e.text());
         bmp2 = create_bitmap_ex(8, bmp->w, 2 * bmp->h);
         if (!bmp2)
-            return fail(std::string("Not enough memory for the carrier of ") + name);
+            return fail("Not enough memory for the carrier of " + name);
         clear_bitmap(bmp2);
+        viewer_start(viewer, program, name, 2, bmp->w, bmp->h);
+        // The encoder overwrites the picture with its preview: the picture
+        // is kept for the right-hand pane.
+        viewer_add(viewer, 1, bmp, true);
         blit(bmp, screen, 0, 0, bmp->w, 0, bmp->w, bmp->h);
         recolour_gfx();
         e = write_file(GFX16_CARRIER_NAME, false, carrier_format_for(GFX16_CARRIER_NAME), true, bmp2->w,
                        bmp2->h / 2, bitmap_rows(bmp2, 2));
         if (e)
             return fail(std::string("Cannot save ") + GFX16_CARRIER_NAME + ": " + e.text());
+        viewer_add(viewer, 0, bmp, false);
     }
     if (mode == 1) {
-        snprintf(name, sizeof name, "%s", GFX16_CARRIER_NAME);
-        Error e = load_bitmap(name, 2, &bmp);
+        name = file ? file : GFX16_CARRIER_NAME;
+        Error e = load_bitmap(name.c_str(), 2, &bmp);
         if (e.kind == Error::not_a_carrier)
-            return fail(std::string(name) + " is not a carrier: " + e.detail);
+            return fail(name + " is not a carrier: " + e.detail);
         if (e)
-            return fail(std::string("Cannot load the carrier ") + name + ": " + e.text());
+            return fail("Cannot load the carrier " + name + ": " + e.text());
         bmp2 = create_bitmap_ex(32, bmp->w, bmp->h / 2);
         if (!bmp2)
-            return fail(std::string("Not enough memory for the picture of ") + name);
+            return fail("Not enough memory for the picture of " + name);
         clear_bitmap(bmp2);
+        viewer_start(viewer, program, name, 1, bmp2->w, bmp2->h);
         convert_gfx();
+        viewer_add(viewer, 0, bmp2, false);
     }
 
-    // The key state is filled in by the keyboard handler, on the library's
-    // own thread; between looks the program sleeps rather than keep a core
-    // busy. (The library's rest() keeps a core a third busy under X11.)
-    const struct timespec pause = {0, 10 * 1000 * 1000};
-    while (!key[KEY_SPACE])
-        nanosleep(&pause, nullptr);
+    viewer_run(viewer);
     return 0;
 }
 
-int main(void)
+// gfx16-encode [PICTURE], gfx16 [CARRIER]: without a name, the fixed one.
+int main(int argc, char *argv[])
 {
     hold_standard_descriptors();
     try {
-        return run();
+        return run(argc > 1 ? argv[1] : nullptr, argc > 2);
     } catch (const std::bad_alloc &) {
         return fail("Not enough memory");
     }

@@ -1,9 +1,10 @@
 // gfx16: shows a picture through the packed HSV codec.
 //
-// Built in decode mode it reads the carrier "output.bmp" and shows the picture
-// it holds; built in encode mode (GFX16_MODE=0) it reads "test5.bmp", shows it
-// beside a preview of its encoding and writes the carrier to "output.bmp".
-// Either way it then waits for the space bar.
+// Built in decode mode it reads the carrier "output.bmp" (or the file named
+// as its argument) and shows the picture it holds; built in encode mode
+// (GFX16_MODE=0) it reads "test5.bmp" (or the file named), shows it beside a
+// preview of its encoding and writes the carrier to "output.bmp". Either way
+// it then shows the pictures as the keys ask until the space bar.
 #ifndef GFX16_PROGRAMS_GFX16_H
 #define GFX16_PROGRAMS_GFX16_H
 
