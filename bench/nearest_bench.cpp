@@ -23,10 +23,10 @@
 #include <thread>
 #include <vector>
 
-#include "codec.h"
-#include "input.h"
-#include "load.h"
-#include "nearest.h"
+#include "codec/tables.h"
+#include "files/input.h"
+#include "files/load.h"
+#include "codec/nearest.h"
 
 #ifndef GFX16BENCH_PATH
 #define GFX16BENCH_PATH "gfx16bench"
@@ -60,15 +60,12 @@ BenchPicture photo(int size)
     if (system(command.c_str()) != 0)
         fail("gfx16bench --write-bmp failed");
     Input in;
-    std::unique_ptr<PictureSource> source;
-    PixelRows rows;
-    if (!open_input(path, &in).empty() || !open_picture(in, PictureLimits(), &source).empty() ||
-        !source->rows(0, source->h, &rows).empty())
+    std::unique_ptr<RowSource> source;
+    Picture whole;
+    if (open_input(path, &in) || open_picture(in, PictureLimits(), &source) || hold_picture(&source, &whole))
         fail("cannot read gfx16bench's picture");
     unlink(path);
-    BenchPicture pic{"photo-like", source->w, source->h, std::vector<uint8_t>((size_t)source->w * source->h * 3)};
-    copy_rows(rows, pic.w, pic.h, pic.rgb.data(), (ptrdiff_t)pic.w * 3, gfx16_rgb);
-    return pic;
+    return BenchPicture{"photo-like", whole.w, whole.h, std::move(whole.rgb)};
 }
 
 // hsv: h in degrees, s and v 0..1; channels 0..255, rounded.

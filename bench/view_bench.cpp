@@ -18,8 +18,8 @@
 #include <cstring>
 #include <vector>
 
-#include "view.h"
-#include "viewer.h"
+#include "programs/gfx16/view.h"
+#include "programs/gfx16/viewer.h"
 
 namespace {
 

@@ -27,7 +27,7 @@ if [ "${1:-}" = "--callgrind" ]; then
     snap=$prof_dir/built-sources
     cmake -S . -B "$prof_dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g >/dev/null
     for attempt in 1 2 3; do
-        rm -rf "$snap" && mkdir -p "$snap/src" && cp -p src/*.cpp src/*.h "$snap/src/"
+        rm -rf "$snap" && mkdir -p "$snap" && cp -pr src "$snap/"
         cmake --build "$prof_dir" --target gfx16bench -j "$JOBS" >/dev/null
         if diff -rq "$snap/src" src >/dev/null 2>&1; then break; fi
         [ "$attempt" -lt 3 ] || echo "warning: src/ keeps changing; lines may not match the code" >&2
@@ -41,11 +41,11 @@ if [ "${1:-}" = "--callgrind" ]; then
     echo
     echo "== instructions by function (self) =="
     callgrind_annotate --inclusive=no --auto=no "$out" | sed -n '/file:function/,/^$/p' | head -25
-    echo "== instructions by line of src/codec.cpp (lines above 0.5%) =="
+    echo "== instructions by line of src/codec/ (lines above 0.5%) =="
     # Point the profile at the copy of the sources it was built from.
     sed "s|$PWD/src/|$(cd "$snap" && pwd)/src/|g" "$out" >"$out.built"
     (cd "$snap" && callgrind_annotate --inclusive=no --auto=yes "$out.built") |
-        awk '/^-- (Auto|User)-annotated source:/ { on = /codec\.cpp/; next }
+        awk '/^-- (Auto|User)-annotated source:/ { on = /src\/codec\//; if (on) print; next }
              on && !/events annotated/ && match($0, /\( *[0-9.]+%\)/) {
                  if (substr($0, RSTART + 1, RLENGTH - 3) + 0 >= 0.5) print }'
     echo

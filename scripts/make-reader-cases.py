@@ -705,10 +705,10 @@ def cases():
     # Runs past the end of a row are dropped there, as the usual readers do
     # (ImageMagick writes a row's padding as pixels); a file whose runs go
     # past the top row is still refused.
-    def bottom_row(values, n):
+    def bottom_row(values, n, name=None):
         rows = [[0] * W for _ in range(H)]
         rows[H - 1] = [values[x % len(values)] for x in range(W)]
-        name = "clip%s" % "-".join(map(str, values))
+        name = name or "clip%s" % "-".join(map(str, values))
         ref24("ref-pal%s.bmp" % name, colours_of(rows, PALETTE[:n]))
         ref8("ref-idx%s.bmp" % name, rows, n)
         return "ref-pal%s.bmp" % name, "ref-idx%s.bmp" % name
@@ -723,6 +723,10 @@ def cases():
     valid("rle4-absolute-past-row.bmp", rle_file(bytes((0, W + 2)) + bytes(8) + b"\0\1", 4),
           *bottom_row([0], 16))
     valid("rle8-padding-as-pixels.bmp", rle_file(rle_padded(idx8)), "ref-pal256.bmp", "ref-idx256.bmp")
+    # A delta may land just past a row's last pixel, where the end mark or
+    # an end of line follows.
+    valid("rle8-delta-to-row-end.bmp", rle_file(bytes((2, 1, 0, 2, W - 2, 0)) + b"\0\1"),
+          *bottom_row([1, 1] + [0] * (W - 2), 256, "delta-end"))
     # No-op deltas and end-of-lines beyond the last row: the end mark is
     # what ends a stream, however long it is.
     stream = rle(idx8, 8)

@@ -1,16 +1,21 @@
-// The codec's row calls in every layout, stride and slicing the programs use,
-// and the Allegro adapter over them: every carrier byte and preview pixel
-// against the step-by-step encoder, and nothing written outside the rows.
+// The codec's row calls in every layout, stride, order and slicing the
+// programs use, and the Allegro adapter over them, against gfx16_encode on
+// plain RGB (whose carriers and previews codec_golden checks against an
+// independent implementation) and the golden table of decoded colours;
+// nothing is written outside the rows. Worked codes pin what the golden
+// pictures leave out: an odd width's lone last column.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "bitmap_codec.h"
-#include "codec.h"
+#include "codec/code.h"
+#include "gfx16/codec.h"
+#include "programs/gfx16/bitmap_codec.h"
 #include "test_support.h"
 
 namespace {
@@ -40,26 +45,27 @@ std::vector<Rgb> random_picture(int w, int h, uint64_t seed)
     return p;
 }
 
-// The carrier (w x 2h) and preview the step-by-step encoder gives.
-void expected_encoding(const std::vector<Rgb> &p, int w, int h, std::vector<uint8_t> *carrier,
-                       std::vector<Rgb> *preview)
+// The carrier (w x 2h) and preview of gfx16_encode.
+void plain_encoding(const std::vector<Rgb> &p, int w, int h, std::vector<uint8_t> *carrier, std::vector<Rgb> *preview)
 {
     carrier->assign((size_t)w * 2 * h, 0);
     preview->assign((size_t)w * h, Rgb{});
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x += 2) {
-            Rgb second = x + 1 < w ? p[(size_t)y * w + x + 1] : Rgb{255, 255, 255};
-            PairResult r;
-            encode_pair_reference(p[(size_t)y * w + x].data(), second.data(), y & 1, &r);
-            (*carrier)[(size_t)2 * y * w + x] = code_low_byte(r.code1);
-            (*carrier)[(size_t)(2 * y + 1) * w + x] = code_high_byte(r.code1);
-            (*preview)[(size_t)y * w + x] = {r.preview1[0], r.preview1[1], r.preview1[2]};
-            if (x + 1 < w) {
-                (*carrier)[(size_t)2 * y * w + x + 1] = code_low_byte(r.code2);
-                (*carrier)[(size_t)(2 * y + 1) * w + x + 1] = code_high_byte(r.code2);
-                (*preview)[(size_t)y * w + x + 1] = {r.preview2[0], r.preview2[1], r.preview2[2]};
-            }
-        }
+    ASSERT_EQ(gfx16_encode(p[0].data(), w, h, carrier->data(), (*preview)[0].data()), 0);
+}
+
+// The colour of every code, from the golden table.
+const std::vector<Rgb> &golden_colours()
+{
+    static std::vector<Rgb> colours = [] {
+        std::vector<Rgb> c(65536);
+        FILE *f = fopen(GOLDEN_DIR "/decoded-codes.rgb", "rb");
+        if (!f || fread(c.data(), 3, 65536, f) != 65536)
+            c.clear();
+        if (f)
+            fclose(f);
+        return c;
+    }();
+    return colours;
 }
 
 const uint8_t marker = 0xA5;
@@ -94,8 +100,9 @@ struct Rows {
         uint8_t *q = row(y, bottom_up) + x * bytes;
         return {q[layout.red], q[layout.green], q[layout.blue]};
     }
-    // Everything outside the pixels is still a marker, and a spare byte 0.
-    bool untouched_outside(bool bottom_up, bool written)
+    // Everything outside the pixels is still a marker, and a spare byte 0
+    // once written.
+    bool untouched_outside(bool written)
     {
         for (int y = -1; y <= h; y++)
             for (ptrdiff_t i = 0; i < stride; i++) {
@@ -107,7 +114,6 @@ struct Rows {
                     v != (written ? 0 : 0x5A))
                     return false;
             }
-        (void)bottom_up;
         return true;
     }
 };
@@ -115,26 +121,28 @@ struct Rows {
 const gfx16_layout layouts[] = {gfx16_rgb, gfx16_bgr, gfx16_rgbx, gfx16_bgrx, {4, 3, 1, 0}, {3, 1, 2, 0}};
 
 // Encoding in slices of rows from any layout, either order of rows in
-// memory, into a carrier in any order and a preview in another layout, on
-// one thread and on three, gives the step-by-step encoder's bytes.
+// memory, into a carrier in any order and a preview in another layout (or
+// over the pixels themselves, as the desktop program does), on one thread
+// and on three, gives gfx16_encode's bytes.
 TEST(CodecRows, EncodeAnyLayoutSliceAndOrder)
 {
     const int sizes[][2] = {{1, 1}, {1, 4}, {2, 3}, {3, 3}, {5, 1}, {64, 33}, {301, 257}};
     for (const auto &size : sizes)
         for (const gfx16_layout &in_layout : layouts)
-            for (int variant = 0; variant < 4; variant++) {
+            for (int variant = 0; variant < 5; variant++) {
                 const int w = size[0], h = size[1];
-                const bool bottom_up = variant & 1;
+                const bool bottom_up = variant & 1, in_place = variant == 4;
                 const int slice = variant & 2 ? 7 : h;
-                const gfx16_layout &out_layout = layouts[(variant + 1) % 6];
+                const gfx16_layout &out_layout = in_place ? in_layout : layouts[(variant + 1) % 6];
                 SCOPED_TRACE(testing::Message() << w << "x" << h << " layout " << in_layout.bytes_per_pixel
                                                 << in_layout.red << in_layout.green << in_layout.blue << " variant "
                                                 << variant);
                 std::vector<Rgb> picture = random_picture(w, h, (uint64_t)w * 1000 + h + variant), preview_want;
                 std::vector<uint8_t> carrier_want;
-                expected_encoding(picture, w, h, &carrier_want, &preview_want);
+                plain_encoding(picture, w, h, &carrier_want, &preview_want);
 
-                Rows in(w, h, in_layout), out(w, h, out_layout);
+                Rows in(w, h, in_layout), other(w, h, out_layout);
+                Rows &out = in_place ? in : other;
                 for (int y = 0; y < h; y++)
                     in.put(y, bottom_up, picture);
                 std::vector<uint8_t> carrier((size_t)w * 2 * h + 16, marker);
@@ -148,7 +156,8 @@ TEST(CodecRows, EncodeAnyLayoutSliceAndOrder)
                     ptrdiff_t cstride = bottom_up ? -2 * (ptrdiff_t)w : 2 * (ptrdiff_t)w;
                     ptrdiff_t stride = bottom_up ? -in.stride : in.stride;
                     ASSERT_EQ(gfx16_encode_rows(in.row(first, bottom_up), stride, &in_layout, w, first, rows, low,
-                                                high, cstride, out.row(first, false), out.stride, &out_layout),
+                                                high, cstride, out.row(first, bottom_up && in_place),
+                                                in_place ? stride : out.stride, &out_layout),
                               0);
                 }
                 gfx16_set_threads(0);
@@ -161,36 +170,20 @@ TEST(CodecRows, EncodeAnyLayoutSliceAndOrder)
                     ASSERT_TRUE(carrier[i] == marker && carrier[carrier.size() - 1 - i] == marker);
                 for (int y = 0; y < h; y++)
                     for (int x = 0; x < w; x++)
-                        ASSERT_EQ(out.get(y, false, x), preview_want[(size_t)y * w + x]) << x << "," << y;
-                EXPECT_TRUE(out.untouched_outside(false, true));
-                EXPECT_TRUE(in.untouched_outside(bottom_up, false));
+                        ASSERT_EQ(out.get(y, bottom_up && in_place, x), preview_want[(size_t)y * w + x]) << x << "," << y;
+                EXPECT_TRUE(out.untouched_outside(true));
+                if (!in_place) {
+                    EXPECT_TRUE(in.untouched_outside(false));
+                }
             }
 }
 
-// A preview written over the pixels themselves, as the desktop program
-// does, is the same preview.
-TEST(CodecRows, PreviewInPlace)
-{
-    const int w = 157, h = 93;
-    std::vector<Rgb> picture = random_picture(w, h, 9), preview_want;
-    std::vector<uint8_t> carrier_want, carrier((size_t)w * 2 * h);
-    expected_encoding(picture, w, h, &carrier_want, &preview_want);
-    Rows rows(w, h, gfx16_bgrx);
-    for (int y = 0; y < h; y++)
-        rows.put(y, false, picture);
-    ASSERT_EQ(gfx16_encode_rows(rows.row(0, false), rows.stride, &gfx16_bgrx, w, 0, h, carrier.data(),
-                                carrier.data() + w, 2 * w, rows.row(0, false), rows.stride, &gfx16_bgrx),
-              0);
-    EXPECT_EQ(carrier, carrier_want);
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++)
-            ASSERT_EQ(rows.get(y, false, x), preview_want[(size_t)y * w + x]) << x << "," << y;
-}
-
-// Decoding in any layout gives every code its step-by-step colour; an odd
-// last carrier row is never read.
+// Decoding in any layout gives every code its colour in the golden table;
+// an odd last carrier row is never read.
 TEST(CodecRows, DecodeAnyLayout)
 {
+    const std::vector<Rgb> &want = golden_colours();
+    ASSERT_FALSE(want.empty()) << "cannot read " GOLDEN_DIR "/decoded-codes.rgb";
     const int w = 256, h = 256;
     std::vector<uint8_t> carrier((size_t)w * 2 * h + w);
     for (int code = 0; code < 65536; code++) {
@@ -203,12 +196,9 @@ TEST(CodecRows, DecodeAnyLayout)
         ASSERT_EQ(gfx16_decode_rows(carrier.data(), carrier.data() + w, 2 * w, w, h, out.row(0, false), out.stride,
                                     &layout),
                   0);
-        for (int code = 0; code < 65536; code++) {
-            Rgb want;
-            decode_code((uint16_t)code, want.data());
-            ASSERT_EQ(out.get(code / 256, false, code % 256), want) << code;
-        }
-        EXPECT_TRUE(out.untouched_outside(false, true));
+        for (int code = 0; code < 65536; code++)
+            ASSERT_EQ(out.get(code / 256, false, code % 256), want[code]) << code;
+        EXPECT_TRUE(out.untouched_outside(true));
     }
 }
 
@@ -217,7 +207,8 @@ TEST(CodecRows, DecodeAnyLayout)
 // parity), one that ends at INT_MAX is not.
 TEST(CodecRows, BadArgumentsAreRefusedUntouched)
 {
-    const gfx16_layout bad_layouts[] = {{2, 0, 1, 2}, {3, 0, 0, 2}, {3, 0, 1, 3}, {4, -1, 1, 2}};
+    const gfx16_layout bad_layouts[] = {{2, 0, 1, 2}, {3, 0, 0, 2}, {3, 0, 1, 3}, {4, -1, 1, 2},
+                                        {3, 0, 1, 0}, {4, 2, 1, 1}};
     typedef decltype(&gfx16_encode_rows) RowCall;
     const struct {
         const char *what;
@@ -228,9 +219,11 @@ TEST(CodecRows, BadArgumentsAreRefusedUntouched)
         int status;
     } cases[] = {
         {"2 bytes a pixel", gfx16_encode_rows, &bad_layouts[0], 4, 0, 2, false, -1},
-        {"two channels at one offset", gfx16_encode_rows, &bad_layouts[1], 4, 0, 2, false, -1},
+        {"red and green at one offset", gfx16_encode_rows, &bad_layouts[1], 4, 0, 2, false, -1},
         {"a channel past the pixel", gfx16_encode_best_rows, &bad_layouts[2], 4, 0, 2, false, -1},
         {"a channel before the pixel", gfx16_encode_rows, &bad_layouts[3], 4, 0, 2, false, -1},
+        {"red and blue at one offset", gfx16_encode_rows, &bad_layouts[4], 4, 0, 2, false, -1},
+        {"green and blue at one offset", gfx16_encode_best_rows, &bad_layouts[5], 4, 0, 2, false, -1},
         {"no layout", gfx16_encode_best_rows, nullptr, 4, 0, 2, false, -1},
         {"width 0", gfx16_encode_rows, &gfx16_rgb, 0, 0, 2, false, -1},
         {"negative first row", gfx16_encode_rows, &gfx16_rgb, 4, -1, 2, false, -1},
@@ -255,12 +248,14 @@ TEST(CodecRows, BadArgumentsAreRefusedUntouched)
     }
     uint8_t carrier[64], pixels[64];
     memset(carrier, marker, sizeof carrier);
-    EXPECT_EQ(gfx16_decode_rows(carrier, carrier + 4, 8, 4, 2, pixels, 12, &bad_layouts[0]), -1);
+    for (const gfx16_layout &bad : bad_layouts)
+        EXPECT_EQ(gfx16_decode_rows(carrier, carrier + 4, 8, 4, 2, pixels, 12, &bad), -1);
     EXPECT_EQ(gfx16_decode_rows(carrier, carrier + 4, 8, 4, -1, pixels, 12, &gfx16_rgb), -1);
 }
 
 // A picture of the worked pairs, each on an even and an odd row, compared
-// code by code with the codes the format defines for them.
+// code by code with the codes the format defines for them; and the last,
+// lone column of an odd width, encoded as the first pixel of a pair.
 TEST(CodecRows, WorkedPairsInAPicture)
 {
     struct {
@@ -275,21 +270,32 @@ TEST(CodecRows, WorkedPairsInAPicture)
         {{255, 0, 0}, {255, 0, 0}, 57462, 57461, 57461, 57462},
         {{255, 254, 254}, {255, 254, 254}, 8319, 127, 127, 127},
     };
-    const int n = sizeof pairs / sizeof pairs[0], w = 2 * n;
-    std::vector<uint8_t> rgb((size_t)w * 2 * 3), carrier((size_t)w * 4);
-    for (int y = 0; y < 2; y++)
-        for (int i = 0; i < n; i++) {
-            std::copy(pairs[i].first.begin(), pairs[i].first.end(), &rgb[((size_t)y * w + 2 * i) * 3]);
-            std::copy(pairs[i].second.begin(), pairs[i].second.end(), &rgb[((size_t)y * w + 2 * i + 1) * 3]);
+    const int n = sizeof pairs / sizeof pairs[0];
+    for (int lone = 0; lone < n; lone++) {
+        SCOPED_TRACE(testing::Message() << "the lone last column is pair " << lone << "'s first pixel");
+        const int w = 2 * n + 1;
+        std::vector<uint8_t> rgb((size_t)w * 2 * 3), carrier((size_t)w * 4 + 1, marker);
+        for (int y = 0; y < 2; y++) {
+            for (int i = 0; i < n; i++) {
+                std::copy(pairs[i].first.begin(), pairs[i].first.end(), &rgb[((size_t)y * w + 2 * i) * 3]);
+                std::copy(pairs[i].second.begin(), pairs[i].second.end(), &rgb[((size_t)y * w + 2 * i + 1) * 3]);
+            }
+            std::copy(pairs[lone].first.begin(), pairs[lone].first.end(), &rgb[((size_t)y * w + w - 1) * 3]);
         }
-    ASSERT_EQ(gfx16_encode(rgb.data(), w, 2, carrier.data(), nullptr), 0);
-    for (int i = 0; i < n; i++) {
-        SCOPED_TRACE(i);
-        auto code = [&](int x, int y) { return join_code(carrier[(size_t)2 * y * w + x], carrier[(size_t)(2 * y + 1) * w + x]); };
-        EXPECT_EQ(code(2 * i, 0), pairs[i].even1);
-        EXPECT_EQ(code(2 * i + 1, 0), pairs[i].even2);
-        EXPECT_EQ(code(2 * i, 1), pairs[i].odd1);
-        EXPECT_EQ(code(2 * i + 1, 1), pairs[i].odd2);
+        ASSERT_EQ(gfx16_encode(rgb.data(), w, 2, carrier.data(), nullptr), 0);
+        auto code = [&](int x, int y) {
+            return join_code(carrier[(size_t)2 * y * w + x], carrier[(size_t)(2 * y + 1) * w + x]);
+        };
+        for (int i = 0; i < n; i++) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(code(2 * i, 0), pairs[i].even1);
+            EXPECT_EQ(code(2 * i + 1, 0), pairs[i].even2);
+            EXPECT_EQ(code(2 * i, 1), pairs[i].odd1);
+            EXPECT_EQ(code(2 * i + 1, 1), pairs[i].odd2);
+        }
+        EXPECT_EQ(code(w - 1, 0), pairs[lone].even1);
+        EXPECT_EQ(code(w - 1, 1), pairs[lone].odd1);
+        EXPECT_EQ(carrier.back(), marker);
     }
 }
 
@@ -298,6 +304,8 @@ TEST(CodecRows, WorkedPairsInAPicture)
 TEST(BitmapCodec, EncodeAndDecodeInAllegrosLayouts)
 {
     start_allegro();
+    const std::vector<Rgb> &colours = golden_colours();
+    ASSERT_FALSE(colours.empty());
     const int before[3] = {_rgb_r_shift_32, _rgb_g_shift_32, _rgb_b_shift_32};
     const int shifts[][3] = {{0, 8, 16}, {16, 8, 0}, {8, 16, 24}};
     const int w = 37, h = 23;
@@ -306,7 +314,7 @@ TEST(BitmapCodec, EncodeAndDecodeInAllegrosLayouts)
         _rgb_r_shift_32 = s[0], _rgb_g_shift_32 = s[1], _rgb_b_shift_32 = s[2];
         std::vector<Rgb> picture = random_picture(w, h, 5), preview_want;
         std::vector<uint8_t> carrier_want;
-        expected_encoding(picture, w, h, &carrier_want, &preview_want);
+        plain_encoding(picture, w, h, &carrier_want, &preview_want);
         BITMAP *frame = create_bitmap_ex(32, w + 2, h + 2), *cframe = create_bitmap_ex(8, w + 2, 2 * h + 2);
         clear_to_color(frame, 0x123456);
         clear_to_color(cframe, marker);
@@ -329,10 +337,9 @@ TEST(BitmapCodec, EncodeAndDecodeInAllegrosLayouts)
         ASSERT_EQ(decode_picture(carrier, decoded), 0);
         for (int y = 0; y < h; y++)
             for (int x = 0; x < w; x++) {
-                Rgb want;
-                decode_code(join_code(carrier->line[2 * y][x], carrier->line[2 * y + 1][x]), want.data());
                 int c = getpixel(decoded, x, y);
-                ASSERT_EQ((Rgb{(uint8_t)getr32(c), (uint8_t)getg32(c), (uint8_t)getb32(c)}), want);
+                ASSERT_EQ((Rgb{(uint8_t)getr32(c), (uint8_t)getg32(c), (uint8_t)getb32(c)}),
+                          colours[join_code(carrier->line[2 * y][x], carrier->line[2 * y + 1][x])]);
             }
         for (int x = 0; x < w + 2; x++)
             for (int y : {0, h + 1})

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "codec.h"
+#include "codec/tables.h"
 
 namespace {
 

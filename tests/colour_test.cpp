@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "colour.h"
+#include "codec/colour.h"
 
 namespace {
 

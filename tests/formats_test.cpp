@@ -16,8 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "carrier_palette.h"
-#include "formats.h"
+#include "files/carrier_palette.h"
+#include "files/exif.h"
+#include "files/jpeg.h"
+#include "files/png.h"
+#include "files/webp.h"
 #include "test_support.h"
 
 namespace {
@@ -116,15 +119,15 @@ Result read_with(const std::string &reader, const std::vector<uint8_t> &file,
     p.rgb.assign(5, 1);
     if (reader == "carrier") {
         r.bytes.assign(5, 1);
-        r.why = read_png_carrier(file.data(), file.size(), limits, &r.w, &r.h, &r.bytes);
+        r.why = read_png_carrier(file.data(), file.size(), limits, &r.w, &r.h, &r.bytes).text();
         return r;
     }
     if (reader == "png")
-        r.why = read_png(file.data(), file.size(), limits, &p);
+        r.why = read_png(file.data(), file.size(), limits, &p).text();
     else if (reader == "jpeg")
-        r.why = read_jpeg(file.data(), file.size(), limits, &p);
+        r.why = read_jpeg(file.data(), file.size(), limits, &p).text();
     else
-        r.why = read_webp(file.data(), file.size(), limits, &p);
+        r.why = read_webp(file.data(), file.size(), limits, &p).text();
     r.w = p.w;
     r.h = p.h;
     r.bytes = p.rgb;
@@ -406,7 +409,7 @@ TEST(Formats, WrittenPicturesReadBackTheSame)
         const Picture &p = pictures[i];
         std::string path = path_of("written-" + std::to_string(i) + ".png");
         FILE *f = open_for_writing(path);
-        EXPECT_EQ(write_png_picture(f, p), "");
+        EXPECT_FALSE(write_png_picture(f, p.w, p.h, p.rgb.data()));
         fclose(f);
         Pnm pillow = pillow_decode(path);
         EXPECT_EQ(pillow.w, p.w);
@@ -429,7 +432,7 @@ TEST(Formats, WrittenCarriersReadBackTheSame)
         indices.resize((size_t)s.w * s.h);
         std::string path = path_of("carrier-" + std::to_string(s.w) + "x" + std::to_string(s.h) + ".png");
         FILE *f = open_for_writing(path);
-        EXPECT_EQ(write_png_carrier(f, s.w, s.h, indices.data()), "");
+        EXPECT_FALSE(write_png_carrier(f, s.w, s.h, indices.data()));
         fclose(f);
         Pnm pillow = pillow_decode(path);
         EXPECT_EQ(pillow.w, s.w);
@@ -449,25 +452,24 @@ TEST(Formats, WriteFailuresSayWhy)
     Picture p = random_picture(64, 64, 4);
     FILE *full = fopen("/dev/full", "wb");
     ASSERT_TRUE(full);
-    EXPECT_EQ(write_png_picture(full, p), std::string("cannot write the file: ") + strerror(ENOSPC));
-    EXPECT_EQ(write_png_carrier(full, 64, 192, p.rgb.data()),
-              std::string("cannot write the file: ") + strerror(ENOSPC));
+    const std::string full_disk = std::string("cannot write the file: ") + strerror(ENOSPC);
+    EXPECT_EQ(write_png_picture(full, p.w, p.h, p.rgb.data()).text(), full_disk);
+    EXPECT_EQ(write_png_carrier(full, 64, 192, p.rgb.data()).text(), full_disk);
     // Small enough to sit in stdio's buffer until it is flushed.
-    EXPECT_EQ(write_png_carrier(full, 1, 1, p.rgb.data()),
-              std::string("cannot write the file: ") + strerror(ENOSPC));
+    EXPECT_EQ(write_png_carrier(full, 1, 1, p.rgb.data()).text(), full_disk);
     fclose(full);
 
     std::string path = path_of("read-only.png");
     fclose(open_for_writing(path));
     FILE *read_only = fopen(path.c_str(), "rb");
     ASSERT_TRUE(read_only);
-    EXPECT_EQ(write_png_picture(read_only, p), std::string("cannot write the file: ") + strerror(EBADF));
+    EXPECT_EQ(write_png_picture(read_only, p.w, p.h, p.rgb.data()).text(),
+              std::string("cannot write the file: ") + strerror(EBADF));
     fclose(read_only);
 
     FILE *f = open_for_writing(path_of("refused.png"));
-    EXPECT_NE(write_png_carrier(f, 0, 10, p.rgb.data()), "");
-    EXPECT_NE(write_png_picture(f, Picture{}), "");
-    EXPECT_NE(write_png_picture(f, Picture{64, 65, p.rgb}), "");
+    EXPECT_TRUE(write_png_carrier(f, 0, 10, p.rgb.data()));
+    EXPECT_TRUE(write_png_picture(f, 0, 0, nullptr));
     fclose(f);
 }
 

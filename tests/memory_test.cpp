@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "codec.h"
-#include "metrics.h"
+#include "gfx16/codec.h"
+#include "programs/gfx16conv/metrics.h"
 #include "test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -14,7 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "metrics.h"
+#include "programs/gfx16conv/metrics.h"
 #include "test_support.h"
 
 namespace {

@@ -5,12 +5,13 @@
 // by what it must keep: the mean colour.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <thread>
 #include <vector>
 
-#include "nearest.h"
+#include "codec/nearest.h"
 #include "test_support.h"
 
 namespace {
@@ -330,6 +331,69 @@ TEST(DitheredCodes, FlatPictures)
                 EXPECT_NEAR(sum[c] / (w * h), source[c], 0.5);
             }
         }
+    }
+}
+
+// Serpentine Floyd-Steinberg as the textbooks give it, over a whole plane
+// of errors: rows alternately left to right and right to left; a pixel's
+// target is its colour plus the error it received, held within 0..255 and
+// rounded, its code the nearest by brute force, and its error (the held
+// target less the code's colour) goes 7/16 to the next pixel along the
+// row, and 3/16, 5/16 and 1/16 to the pixels below it behind, under and
+// ahead of it, as far as the picture reaches.
+std::vector<uint16_t> textbook_dither(const std::vector<Colour> &picture, int w, int h)
+{
+    const Golden &t = golden();
+    std::vector<float> error((size_t)w * h * 3, 0.0f);
+    std::vector<uint16_t> codes((size_t)w * h);
+    auto spread = [&](int x, int y, int c, float e, float share) {
+        if (x >= 0 && x < w && y < h)
+            error[((size_t)y * w + x) * 3 + c] += e * share;
+    };
+    for (int y = 0; y < h; y++) {
+        const int ahead = y % 2 ? -1 : 1;
+        for (int i = 0; i < w; i++) {
+            const int x = ahead > 0 ? i : w - 1 - i;
+            const uint8_t *colour = &picture[(size_t)y * w + x].r;
+            float held[3];
+            int target[3];
+            for (int c = 0; c < 3; c++) {
+                held[c] = std::min(std::max(colour[c] + error[((size_t)y * w + x) * 3 + c], 0.0f), 255.0f);
+                target[c] = (int)(held[c] + 0.5f);
+            }
+            const int code = brute_force(target[0], target[1], target[2]).code;
+            codes[(size_t)y * w + x] = (uint16_t)code;
+            for (int c = 0; c < 3; c++) {
+                const float e = held[c] - (float)t.rgb[code][c];
+                spread(x + ahead, y, c, e, 7.0f / 16);
+                spread(x - ahead, y + 1, c, e, 3.0f / 16);
+                spread(x, y + 1, c, e, 5.0f / 16);
+                spread(x + ahead, y + 1, c, e, 1.0f / 16);
+            }
+        }
+    }
+    return codes;
+}
+
+// Code for code what the textbook's method gives, on noise (whose errors go
+// every way) and on colours out of every code's reach (whose errors pile up
+// against the clamp).
+TEST(DitheredCodes, EqualTheTextbookMethod)
+{
+    ASSERT_TRUE(golden().loaded);
+    const int w = 29, h = 17;
+    for (int kind = 0; kind < 2; kind++) {
+        SCOPED_TRACE(kind ? "saturated" : "noise");
+        std::vector<Colour> picture((size_t)w * h);
+        Lcg rng(23 + kind);
+        for (Colour &c : picture) {
+            uint32_t v = rng.next();
+            c = kind ? Colour{(uint8_t)(v & 1 ? 255 : 0), (uint8_t)(v & 2 ? 255 : 0), (uint8_t)(v >> 8)}
+                     : Colour{(uint8_t)v, (uint8_t)(v >> 8), (uint8_t)(v >> 16)};
+        }
+        std::vector<uint16_t> codes((size_t)w * h);
+        ASSERT_EQ(dithered_codes(&picture[0].r, w, h, codes.data()), 0);
+        EXPECT_EQ(codes, textbook_dither(picture, w, h));
     }
 }
 

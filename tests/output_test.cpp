@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "output.h"
-#include "save.h"
+#include "files/output.h"
+#include "files/sink.h"
 #include "test_support.h"
 
 namespace {
@@ -56,18 +56,18 @@ protected:
 std::string write_through(const std::string &name, const std::string &text, bool force = false, bool fail = false)
 {
     OutputFile out;
-    std::string why = out.prepare(name.c_str(), force);
-    if (why.empty())
-        why = out.open();
-    if (why.empty())
-        why = out.write(text.data(), text.size());
+    Error e = out.prepare(name.c_str(), force);
+    if (!e)
+        e = out.open();
+    if (!e)
+        e = out.write(text.data(), text.size());
     if (fail)
         return "failed on purpose";  // the destructor removes what was written
-    if (why.empty())
-        why = out.finish();
-    if (why.empty())
-        why = out.commit();
-    return why;
+    if (!e)
+        e = out.finish();
+    if (!e)
+        e = out.commit();
+    return e.text();
 }
 
 // A carrier w x 2h and a 24-bit picture through the sinks give save_bmp's
@@ -96,49 +96,34 @@ TEST_F(Output, BmpBytesAreAllegros)
                     reader = std::thread([&] { got = file_text(mine); });
                 }
                 OutputFile out;
-                ASSERT_EQ(out.prepare(mine.c_str(), false), "");
-                ASSERT_EQ(out.open(), "");
+                ASSERT_FALSE(out.prepare(mine.c_str(), false));
+                ASSERT_FALSE(out.open());
                 EXPECT_EQ(out.seekable(), !stream);
-                std::unique_ptr<CarrierSink> codes;
-                std::unique_ptr<PictureSink> pixels;
-                if (carrier)
-                    ASSERT_EQ(carrier_sink(FileFormat::bmp, out, w, h, &codes), "");
-                else
-                    ASSERT_EQ(picture_sink(FileFormat::bmp, out, w, h, &pixels), "");
-                // Two blocks of rows, bottom block first as a stream needs.
+                const int per = carrier ? 2 : 1;
+                std::unique_ptr<RowSink> sink;
+                ASSERT_FALSE(open_sink(FileFormat::bmp, per, out, w, h, &sink));
+                // Two blocks of items, bottom block first as a stream needs.
                 for (int first : {h - 1, 0}) {
                     int count = first ? 1 : h - 1;
-                    if (carrier) {
-                        CarrierSink *sink = codes.get();
-                        CodeSpace room;
-                        ASSERT_EQ(sink->room(first, count, &room), "");
-                        for (int k = 0; k < count; k++) {
-                            memcpy(room.low + k * room.stride, image->line[2 * (first + k)], w);
-                            memcpy(room.high + k * room.stride, image->line[2 * (first + k) + 1], w);
-                        }
-                        ASSERT_EQ(sink->put(), "");
-                        if (!first) {
-                            ASSERT_EQ(sink->finish(), "");
-                        }
-                    } else {
-                        PictureSink *sink = pixels.get();
-                        PixelSpace room;
-                        ASSERT_EQ(sink->room(first, count, &room), "");
-                        for (int k = 0; k < count; k++)
-                            for (int x = 0; x < w; x++) {
-                                int c = getpixel(image, x, first + k);
-                                uint8_t *p = room.first + k * room.stride + x * room.layout.bytes_per_pixel;
-                                p[room.layout.red] = (uint8_t)getr32(c);
-                                p[room.layout.green] = (uint8_t)getg32(c);
-                                p[room.layout.blue] = (uint8_t)getb32(c);
+                    Rows room;
+                    ASSERT_FALSE(sink->room(first, count, &room));
+                    for (int k = 0; k < count; k++)
+                        for (int x = 0; x < w; x++) {
+                            uint8_t *p = room.first + k * room.step + x * (carrier ? 1 : room.layout.bytes_per_pixel);
+                            if (carrier) {
+                                p[0] = image->line[2 * (first + k)][x];
+                                p[room.high] = image->line[2 * (first + k) + 1][x];
+                                continue;
                             }
-                        ASSERT_EQ(sink->put(), "");
-                        if (!first) {
-                            ASSERT_EQ(sink->finish(), "");
+                            int c = getpixel(image, x, first + k);
+                            p[room.layout.red] = (uint8_t)getr32(c);
+                            p[room.layout.green] = (uint8_t)getg32(c);
+                            p[room.layout.blue] = (uint8_t)getb32(c);
                         }
-                    }
+                    ASSERT_FALSE(sink->put());
                 }
-                ASSERT_EQ(out.commit(), "");
+                ASSERT_FALSE(sink->finish());
+                ASSERT_FALSE(out.commit());
                 out.discard();  // closes the stream's end
                 if (stream)
                     reader.join();
@@ -242,17 +227,17 @@ TEST_F(Output, CommitsBothOrNeither)
                 OutputFile *both[] = {&a, &b};
                 const char *texts[] = {"new carrier", "new preview"};
                 for (int i = 0; i < 2; i++) {
-                    ASSERT_EQ(both[i]->prepare(names[i].c_str(), false), "");
-                    ASSERT_EQ(both[i]->open(), "");
-                    ASSERT_EQ(both[i]->write(texts[i], strlen(texts[i])), "");
-                    ASSERT_EQ(both[i]->finish(), "");
+                    ASSERT_FALSE(both[i]->prepare(names[i].c_str(), false));
+                    ASSERT_FALSE(both[i]->open());
+                    ASSERT_FALSE(both[i]->write(texts[i], strlen(texts[i])));
+                    ASSERT_FALSE(both[i]->finish());
                 }
                 if (failing) {
                     unlink(names[failing - 1].c_str());
                     ASSERT_EQ(mkdir(names[failing - 1].c_str(), 0755), 0);
                 }
                 const OutputFile *failed = nullptr;
-                std::string why = commit_outputs(both, 2, &failed);
+                std::string why = commit_outputs(both, 2, &failed).text();
                 a.discard();
                 b.discard();
                 if (!failing) {

@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "view.h"
+#include "programs/gfx16/view.h"
 
 namespace {
 

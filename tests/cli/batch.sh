@@ -8,15 +8,8 @@ set -u
 conv="$1/gfx16conv"
 src="$2"
 python=/usr/bin/python3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-
-passed=0 failed=0
-check() {  # check DESCRIPTION COMMAND...: the command must succeed
-    local what="$1"; shift
-    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what"; fi
-}
+# shellcheck source=tests/cli/lib.sh
+. "$(dirname "$0")/lib.sh"
 # run EXPECTED_STATUS ARGS...: runs gfx16conv (within a minute: a hang
 # fails), keeps stdout and stderr
 run() {
@@ -25,7 +18,6 @@ run() {
     local status=$?
     [ "$status" -eq "$expected" ] || { echo "gfx16conv $*: status $status, expected $expected"; cat err.txt; return 1; }
 }
-said() { grep -qF -- "$1" err.txt || { echo "stderr: $(cat err.txt)"; return 1; }; }
 folder_holds() {  # folder_holds DIR FILE...: exactly these files
     local dir="$1"; shift
     [ "$(ls -A "$dir" | sort | tr '\n' ' ')" = "$(printf '%s\n' "$@" | grep -v '^$' | sort | tr '\n' ' ')" ] ||
@@ -217,5 +209,4 @@ check "compare --diff=OUT" run 0 compare --diff=diff.png a.png a.bmp
 check "...writes OUT" [ -s diff.png ]
 rm -rf made diff.png new.bmp
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

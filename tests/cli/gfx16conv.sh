@@ -7,15 +7,8 @@ set -u
 conv="$1/gfx16conv"
 src="$2"
 python=/usr/bin/python3
-work=$(mktemp -d)
-trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
-cd "$work" || exit 1
-
-passed=0 failed=0
-check() {  # check DESCRIPTION COMMAND...: the command must succeed
-    local what="$1"; shift
-    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what"; fi
-}
+# shellcheck source=tests/cli/lib.sh
+. "$(dirname "$0")/lib.sh"
 # run EXPECTED_STATUS ARGS...: runs gfx16conv, keeps stdout and stderr
 run() {
     local expected="$1"; shift
@@ -29,8 +22,6 @@ expect_error() {
     run 1 "$@" && [ "$(wc -l <err.txt)" -eq 1 ] && grep -q "^gfx16conv: $named: " err.txt ||
         { echo "stderr: $(cat err.txt)"; return 1; }
 }
-said() { grep -qF -- "$1" err.txt || { echo "stderr: $(cat err.txt)"; return 1; }; }
-same() { cmp -s "$1" "$2"; }
 mode_of() { stat -c %a "$1"; }
 # The folder holds exactly the files named (hidden ones included).
 only_files() {
@@ -167,6 +158,7 @@ usage_cases=(
     "encode --out-dir=out|encode --out-dir needs the files to convert"
     "encode --jobs 0 --out-dir . a|--jobs takes a number from 1 to 1024, not 0"
     "encode --max-pixels=x a b|--max-pixels takes a whole number, not x"
+    "encode --max-pixels -5 a b|--max-pixels takes a whole number, not -5"
     "encode --best=yes a b|--best takes no value"
     "encode --frob=1 a b|unknown option --frob"
     "encode -x a b|unknown option -x"
@@ -331,5 +323,4 @@ for limit in 20000 40000 80000; do
     rm -f tight.bmp
 done
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -5,17 +5,9 @@
 # Usage: outputs.sh BUILD_DIR
 set -u
 conv="$1/gfx16conv"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=tests/cli/lib.sh
+. "$(dirname "$0")/lib.sh"
 chmod 755 "$work"  # the cases run as nobody read and write in here
-cd "$work" || exit 1
-
-passed=0 failed=0
-check() {  # check DESCRIPTION COMMAND...: the command must succeed
-    local what="$1"; shift
-    if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what"; fi
-}
-same() { cmp -s "$1" "$2" || { echo "$1 and $2 differ"; return 1; }; }
 equal() { [ "$1" = "$2" ] || { echo "got '$1', expected '$2'"; return 1; }; }
 # Hidden files (temporaries and kept old files) in a folder.
 no_hidden() { equal "$(ls -A "$1" | grep '^\.' | tr '\n' ' ')" ""; }
@@ -149,5 +141,4 @@ nobody nobody:root 4644 644 nobody:nogroup
 EOF
 check "...and no temporary" no_hidden shared
 
-echo "outputs: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

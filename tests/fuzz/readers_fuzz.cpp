@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "load.h"
+#include "files/load.h"
 
 // Small pictures only: a few bytes of header may claim 32768 x 32768
 // pixels, and each run would spend its time clearing them.
@@ -20,27 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (int carrier = 0; carrier < 2; carrier++) {
         Input in;
         input_from_memory(&in, data, size);
-        std::string why;
-        int w, h;
-        if (carrier) {
-            std::unique_ptr<CarrierSource> source;
-            why = open_carrier(in, limits, &source);
-            if (!why.empty())
-                continue;
-            w = source->w, h = source->h;
-            CodeRows rows;
-            for (int y = 0; y < h && why.empty(); y++)
-                why = source->rows(y, 1, &rows);
-        } else {
-            std::unique_ptr<PictureSource> source;
-            why = open_picture(in, limits, &source);
-            if (!why.empty())
-                continue;
-            w = source->w, h = source->h;
-            PixelRows rows;
-            why = source->rows(0, h, &rows);
-        }
-        if (!why.empty() || w <= 0 || h <= 0 || (uint64_t)w * (uint64_t)h > max_pixels)
+        std::unique_ptr<RowSource> source;
+        Error e = carrier ? open_carrier(in, limits, &source) : open_picture(in, limits, &source);
+        if (e)
+            continue;
+        const int w = source->w, h = source->h;
+        Rows rows;
+        for (int y = 0; y < h && !e; y++)
+            e = source->rows(y, 1, &rows);
+        if (e || w <= 0 || h <= 0 || (uint64_t)w * (uint64_t)h > max_pixels)
             abort();
     }
     return 0;
