@@ -14,6 +14,15 @@
 
 const unsigned most_shares = 64;
 
+// WebAssembly without its threads extension has no threads to start, and
+// there a thread's constructor ends the program instead of throwing: every
+// share runs on the caller's.
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+const bool threads_can_start = false;
+#else
+const bool threads_can_start = true;
+#endif
+
 // Runs share(0) .. share(n - 1), n at most most_shares: share 0 on this
 // thread, each other on a thread of its own, or on this one after share 0
 // when its thread cannot be started. Returns once all have ended; then
@@ -33,7 +42,7 @@ void run_shares(unsigned n, Share share)
                 failure = std::current_exception();
         }
     };
-    for (unsigned i = 1; i < n && i < most_shares; i++) {
+    for (unsigned i = 1; threads_can_start && i < n && i < most_shares; i++) {
         try {
             threads[i] = std::thread(run, i);
         } catch (...) {
