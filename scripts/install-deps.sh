@@ -17,7 +17,11 @@ packages=(
     python3-numpy python3-skimage    # reference quality numbers for the tests
     libqoi-dev time valgrind         # benchmarks (QOI beside the codec; callgrind)
     clang libclang-rt-14-dev         # sanitizer and fuzzing builds
+    emscripten node-acorn            # the page: C++ to WebAssembly (its optimizer needs acorn)
+    chromium                         # the page's tests: the browser they drive
 )
+# npm, for the page's test tools, unless the installed Node.js brings its own.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -83,13 +83,15 @@ PictureLimits default_limits()
 
 } // namespace
 
-// The encoder's picture and its results. picture and decoded are what the
-// three numbers compare.
+// A picture, its carrier and what the carrier decodes to: the encoder's
+// results, and what the three numbers compare. The picture arrives as RGBA
+// and is made RGB once (taken).
 struct Encoding {
     Picture picture;
+    bool taken = false;
     std::vector<uint8_t> carrier;  // w x 2h codes' bytes
     std::vector<uint8_t> shown;    // the preview, RGBA
-    Picture decoded;
+    Picture decoded;               // made when first needed
 };
 
 // A carrier and the picture it holds.
@@ -146,29 +148,41 @@ WEB_CALL const char *web_number_text(double value, int which)
 
 // ---- Encoding ----------------------------------------------------------------
 
-// An encoding of a w x h picture, whose RGBA pixels go to web_encoding_pixels.
+namespace {
+
+void take_picture(Encoding *e)
+{
+    if (!e->taken)
+        take_rgba(e->picture);
+    e->taken = true;
+}
+
+} // namespace
+
+// An encoding of a w x h picture, whose RGBA pixels go to
+// web_encoding_pixels. A worker that only measures puts the carrier at
+// web_encoding_carrier too.
 WEB_CALL Encoding *web_encoding_new(int w, int h)
 {
     Encoding *e = new Encoding;
     e->picture.w = e->decoded.w = w;
     e->picture.h = e->decoded.h = h;
     e->picture.rgb.resize((size_t)w * h * 4);
+    e->carrier.resize((size_t)w * 2 * h);
     return e;
 }
 
 WEB_CALL void web_encoding_free(Encoding *e) { delete e; }
 WEB_CALL uint8_t *web_encoding_pixels(Encoding *e) { return e->picture.rgb.data(); }
-WEB_CALL const uint8_t *web_encoding_carrier(Encoding *e) { return e->carrier.data(); }
+WEB_CALL uint8_t *web_encoding_carrier(Encoding *e) { return e->carrier.data(); }
 WEB_CALL const uint8_t *web_encoding_shown(Encoding *e) { return e->shown.data(); }
-WEB_CALL const uint8_t *web_encoding_decoded(Encoding *e) { return e->decoded.rgb.data(); }
 
 // encoder: 0 the format's own, 1 best, 2 best with dither. Returns the
 // codec's status.
 WEB_CALL int web_encode(Encoding *e, int encoder)
 {
+    take_picture(e);
     Picture &p = e->picture;
-    take_rgba(p);
-    e->carrier.resize((size_t)p.w * 2 * p.h);
     std::vector<uint8_t> preview(p.rgb.size());
     auto encode = encoder == 2 ? gfx16_encode_dithered : encoder == 1 ? gfx16_encode_best : gfx16_encode;
     int status = encode(p.rgb.data(), p.w, p.h, e->carrier.data(), preview.data());
@@ -177,38 +191,24 @@ WEB_CALL int web_encode(Encoding *e, int encoder)
     e->shown = opaque_rgba(preview);
     // The best encoders' preview is the decoded carrier; the format's own
     // shows its quantised colours instead.
-    if (encoder != 0) {
+    if (encoder != 0)
         e->decoded.rgb = std::move(preview);
-        return 0;
-    }
-    preview = std::vector<uint8_t>();
-    e->decoded.rgb.resize(p.rgb.size());
-    return gfx16_decode(e->carrier.data(), p.w, 2 * p.h, e->decoded.rgb.data());
+    return 0;
 }
 
 // 0 PSNR, 1 SSIM, 2 mean CIEDE2000 of the picture against its decoded
 // carrier.
-WEB_CALL double web_measure(const Encoding *e, int which)
+WEB_CALL double web_measure(Encoding *e, int which)
 {
+    take_picture(e);
+    if (e->decoded.rgb.empty()) {
+        e->decoded.rgb.resize(e->picture.rgb.size());
+        gfx16_decode(e->carrier.data(), e->picture.w, 2 * e->picture.h, e->decoded.rgb.data());
+    }
     return which == 0   ? picture_psnr(e->picture, e->decoded)
            : which == 1 ? picture_ssim(e->picture, e->decoded)
                         : picture_mean_ciede2000(e->picture, e->decoded);
 }
-
-// For a worker that only measures: an encoding whose picture and decoded
-// carrier arrive as RGB from the worker that encoded them.
-WEB_CALL Encoding *web_comparison_new(int w, int h)
-{
-    Encoding *e = new Encoding;
-    e->picture.w = e->decoded.w = w;
-    e->picture.h = e->decoded.h = h;
-    e->picture.rgb.resize((size_t)w * h * 3);
-    e->decoded.rgb.resize((size_t)w * h * 3);
-    return e;
-}
-
-WEB_CALL uint8_t *web_comparison_picture(Encoding *e) { return e->picture.rgb.data(); }
-WEB_CALL uint8_t *web_comparison_decoded(Encoding *e) { return e->decoded.rgb.data(); }
 
 // ---- PNG rows ----------------------------------------------------------------
 

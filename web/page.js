@@ -6,7 +6,7 @@ import { Viewer } from './viewer.js';
 const $ = (id) => document.getElementById(id);
 
 // One worker encodes; a second, when there is a second core, measures SSIM
-// (the slowest number) meanwhile.
+// (the slowest number) and PSNR meanwhile.
 const workerCount = navigator.hardwareConcurrency >= 2 ? 2 : 1;
 let workers = [];
 let job = { id: 0, waiting: 0 };
@@ -15,7 +15,8 @@ function startWorkers() {
     workers = Array.from({ length: workerCount }, () => {
         const worker = new Worker(new URL('worker.js', import.meta.url), { type: 'module' });
         worker.onmessage = ({ data }) => {
-            if (data.id === job.id) answers[data.kind](data);
+            if (data.kind === 'ready') workerReady();
+            else if (data.id === job.id) answers[data.kind](data);
         };
         worker.onerror = (event) => {
             event.preventDefault();
@@ -24,6 +25,13 @@ function startWorkers() {
         };
         return worker;
     });
+}
+
+// Once every worker is ready, <html data-ready> says so (for benchmarks:
+// a user takes longer to choose a file).
+let readyWorkers = 0;
+function workerReady() {
+    if (++readyWorkers >= workerCount) document.documentElement.dataset.ready = '';
 }
 
 function restartWorkers() {
@@ -67,6 +75,8 @@ function baseName(file, carrier) {
 function start(message, file, waiting) {
     if (job.waiting) restartWorkers();
     job = { id: job.id + 1, waiting, file, started: performance.now() };
+    // Times from the start: data-encoded-ms, data-carrier-ms, data-measured-ms.
+    for (const time of ['encodedMs', 'carrierMs', 'measuredMs']) delete $('status').dataset[time];
     $('message').textContent = '';
     $('status').textContent = `${file.name}: starting…`;
     $('result').classList.add('busy');
@@ -108,10 +118,10 @@ const answers = {
         $('status').textContent = `${job.file.name}: ${text}`;
     },
     refused,
-    // The pictures the numbers compare, for the measuring worker.
-    compare({ w, h, picture, decoded }) {
-        workers[workers.length - 1].postMessage({ job: 'measure', id: job.id, w, h, picture, decoded, names: ['ssim'] },
-                                                [picture, decoded]);
+    // The picture and its carrier, for the measuring worker.
+    compare({ w, h, rgba, carrier }) {
+        workers[workers.length - 1].postMessage({ job: 'measure', id: job.id, w, h, rgba, carrier, names: ['ssim', 'psnr'] },
+                                                [rgba, carrier]);
     },
     encoded({ w, h, picture, preview, png }) {
         job.encoded = performance.now() - job.started;
@@ -125,6 +135,7 @@ const answers = {
         done();
     },
     carrier({ png }) {
+        $('status').dataset.carrierMs = (performance.now() - job.started).toFixed(0);
         addLink($('carrier-links'), { id: 'carrier-png', blob: png, name: `${baseName(job.file, false)}.carrier.png`,
                                       text: 'Carrier as PNG' });
         done();

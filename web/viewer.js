@@ -100,9 +100,13 @@ export class Viewer {
         const sw = this.w * this.scale, sh = this.h * this.scale;
         this.x = sw <= vw ? (vw - sw) / 2 : Math.min(0, Math.max(vw - sw, this.x));
         this.y = sh <= vh ? (vh - sh) / 2 : Math.min(0, Math.max(vh - sh, this.y));
-        // Whole screen pixels: a fraction would blur every edge.
-        this.x = Math.round(this.x);
-        this.y = Math.round(this.y);
+        // Whole screen pixels: a fraction would blur every edge. The view
+        // itself may start at a fraction of a pixel, when the text above
+        // it has a height that is not whole.
+        const box = this.view.getBoundingClientRect();
+        const left = box.left + this.view.clientLeft, top = box.top + this.view.clientTop;
+        this.x = Math.round(left + this.x) - left;
+        this.y = Math.round(top + this.y) - top;
         this.stage.style.transform = `translate(${this.x}px, ${this.y}px) scale(${this.scale})`;
         this.stage.classList.toggle('sharp', this.scale >= 1);
         const line = Math.round(this.splitAt * vw);

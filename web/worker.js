@@ -11,6 +11,7 @@ const compiled = compileCodec(new URL('gfx16.wasm', import.meta.url)).then((modu
     new Codec(module).warmUp();
     return module;
 });
+compiled.then(() => postMessage({ kind: 'ready' }));
 let codec = null;
 
 // The instance, made anew after a job that failed: it may have left objects
@@ -86,23 +87,24 @@ async function encode({ file, encoder }, post) {
     if (status !== 0) throw new Error(`the codec refused the picture (${status})`);
     const picture = canvas.transferToImageBitmap();
     const preview = await bitmapOf(c, c.call.web_encoding_shown(e), w, h);
-    // The slowest number is measured by the other worker meanwhile.
-    const rgb = (pointer) => c.copy(pointer, w * h * 3).buffer;
-    const [a, b] = [rgb(c.call.web_encoding_pixels(e)), rgb(c.call.web_encoding_decoded(e))];
-    post({ kind: 'compare', w, h, picture: a, decoded: b }, [a, b]);
     post({ kind: 'encoded', w, h, picture, preview }, [picture, preview]);
 
+    // SSIM, the slowest number, and PSNR are measured by the other worker
+    // meanwhile.
+    const carrier = c.copy(c.call.web_encoding_carrier(e), w * 2 * h).buffer;
+    post({ kind: 'compare', w, h, rgba: rgba.buffer, carrier }, [rgba.buffer, carrier]);
     const png = await pngOf(c, c.call.web_encoding_carrier(e), w, 2 * h, true);
     post({ kind: 'carrier', png });
-    for (const name of ['psnr', 'ciede2000']) post(number(c, e, name));
+    post(number(c, e, 'ciede2000'));
     c.call.web_encoding_free(e);
 }
 
-async function measure({ w, h, picture, decoded, names }, post) {
+// The picture as the encoding worker had it, and its carrier.
+async function measure({ w, h, rgba, carrier, names }, post) {
     const c = await theCodec();
-    const e = c.call.web_comparison_new(w, h);
-    c.bytes(c.call.web_comparison_picture(e), w * h * 3).set(new Uint8Array(picture));
-    c.bytes(c.call.web_comparison_decoded(e), w * h * 3).set(new Uint8Array(decoded));
+    const e = c.call.web_encoding_new(w, h);
+    c.bytes(c.call.web_encoding_pixels(e), w * h * 4).set(new Uint8Array(rgba));
+    c.bytes(c.call.web_encoding_carrier(e), w * 2 * h).set(new Uint8Array(carrier));
     for (const name of names) post(number(c, e, name));
     c.call.web_encoding_free(e);
 }

@@ -9,13 +9,12 @@
 import { execFileSync } from 'child_process';
 import { createHash } from 'crypto';
 import fs from 'fs';
-import http from 'http';
-import { createRequire } from 'module';
 import os from 'os';
 import path from 'path';
 
+import { launchChromium, servePage } from './chromium.mjs';
+
 const [webDir, gfx16conv, nodeModules, outDir] = process.argv.slice(2);
-const puppeteer = createRequire(path.join(nodeModules, 'x.js'))('puppeteer-core');
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'gfx16-web-'));
 const downloads = path.join(work, 'downloads');
 fs.mkdirSync(downloads);
@@ -71,34 +70,16 @@ open(d + '/huge.bmp', 'wb').write(b'BM' + struct.pack('<IHHI', 54, 0, 0, 54)
                                   + struct.pack('<IiiHHIIiiII', 40, 20000, 20000, 1, 24, 0, 0, 0, 0, 0, 0))
 `, work);
 
-// ---- The page, served here -----------------------------------------------------------
+// ---- The page, served here ------------------------------------------------------
 
-const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm' };
-const server = http.createServer((request, response) => {
-    const name = path.join(webDir, path.normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname)));
-    const target = name.endsWith('/') ? path.join(name, 'index.html') : name;
-    if (!target.startsWith(webDir) || !fs.existsSync(target) || !fs.statSync(target).isFile()) {
-        response.writeHead(404).end();
-        return;
-    }
-    response.writeHead(200, { 'Content-Type': types[path.extname(target)] || 'application/octet-stream' });
-    fs.createReadStream(target).pipe(response);
-});
-await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-
-const browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', `--user-data-dir=${path.join(work, 'profile')}`,
-           '--force-color-profile=srgb'],
-});
+const { url, server } = await servePage(webDir);
+const browser = await launchChromium(nodeModules, path.join(work, 'profile'));
 const context = await browser.createBrowserContext({ downloadBehavior: { policy: 'allow', downloadPath: downloads } });
 const page = await context.newPage();
 await page.setViewport({ width: 1280, height: 900 });
 const pageErrors = [];
 page.on('pageerror', (error) => pageErrors.push(error.message));
-await page.goto(`http://127.0.0.1:${server.address().port}/`);
+await page.goto(url);
 
 const text = (id) => page.$eval(`#${id}`, (e) => e.textContent);
 
@@ -161,8 +142,10 @@ for (const [input, encoder, reference = input] of encodings) {
 
 // ---- The comparison view -------------------------------------------------------
 // The sample, encoded by the format's encoder: left of the split line the
-// screen shows gfx16conv's preview, right of it the picture, sampled at the
-// centres of picture pixels, at the fitted scale and at 8:1.
+// screen shows gfx16conv's preview, right of it the picture. At the fitted
+// scale each picture pixel is looked at in its middle; at 8:1 in the first
+// screen pixel of its square, which a smoothed picture would blend with its
+// neighbours.
 
 await page.select('#encoder', 'default');
 await feed('picture', file('sample.bmp'), 'carrier-png');
@@ -180,12 +163,16 @@ for (const zoom of ['fit', '8']) {
         return { left: box.left, top: box.top, width: box.width, height: box.height, x, y, scale,
                  line: parseFloat(document.querySelector('.split').style.left) };
     });
+    const inset = zoom === 'fit' ? 0.5 : 1 / 16;
     let wrong = 0, seen = 0;
     for (let py = 0; py < picture.h; py++) {
         for (let px = 0; px < picture.w; px++) {
-            const vx = view.x + (px + 0.5) * view.scale, vy = view.y + (py + 0.5) * view.scale;
-            // Not under the line's grip, the labels or the view's edges.
-            if (Math.abs(vx - view.line) < 20 || vy < 40 || vx < 0 || vy < 0 || vx >= view.width || vy >= view.height) continue;
+            const vx = view.x + (px + inset) * view.scale, vy = view.y + (py + inset) * view.scale;
+            // Not under the line's grip, the labels or the view's edges,
+            // nor the picture's last row or column, which a scale that is
+            // not whole leaves short of a whole screen pixel.
+            if (Math.abs(vx - view.line) < 20 || vy < 40 || vx < 0 || vy < 0 || vx >= view.width || vy >= view.height
+                || px === picture.w - 1 || py === picture.h - 1) continue;
             const sx = Math.floor(view.left + vx), sy = Math.floor(view.top + vy);
             if (sx >= screen.w || sy >= screen.h) continue;
             const want = (vx < view.line ? preview : picture).rgb.subarray((py * picture.w + px) * 3, (py * picture.w + px) * 3 + 3);
