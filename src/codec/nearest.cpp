@@ -468,7 +468,7 @@ int nearest_codes(const uint8_t *rgb, size_t pixels, uint16_t *codes)
         return -1;
     if (pixels < ((size_t)1 << 16))
         return codes_of_run(*n, rgb, 3, 0, 1, 2, pixels, codes);
-    unsigned threads = std::min(std::thread::hardware_concurrency(), 8u);
+    unsigned threads = std::min(codec_threads(), most_codec_threads);
     if (threads < 2)
         return codes_of_run(*n, rgb, 3, 0, 1, 2, pixels, codes);
     // Equal runs of pixels for each thread; each answer is exact whichever
