@@ -7,11 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "gfx16/codec.h"
 #include "programs/gfx16conv/gfx16conv.h"
-
-#ifndef GFX16_VERSION
-#define GFX16_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -132,7 +129,7 @@ int read_command_line(int argc, char **argv, CommandLine *out)
         if (argc > 2)
             return bad_usage(first + " takes nothing after it");
         if (first == "--version")
-            printf("gfx16conv %s\n", GFX16_VERSION);
+            printf("gfx16conv %s\n", gfx16_version());
         else
             printf("%s\n%s", usage, help);
         return 0;
