@@ -165,9 +165,9 @@ GFX16_API int gfx16_carrier_to_bmp(const unsigned char *carrier, int w, int carr
    or more. GFX16_EFORMAT for anything else, and for a file that is cut
    short, or whose indices or RLE stream go beyond its palette or its
    picture; the headers are checked before anything else.
-   *w and *carrier_h are set whenever the headers are good, even when the
-   call then fails: GFX16_EINVAL when capacity is less than w * carrier_h
-   (carrier may then be NULL, to ask a file's size). */
+   *w and *carrier_h are set as soon as the headers show such a carrier,
+   even when the call then fails: GFX16_EINVAL when capacity is less than
+   w * carrier_h (carrier may then be NULL, to ask a file's size). */
 GFX16_API int gfx16_carrier_from_bmp(const void *bmp, size_t size, unsigned char *carrier, size_t capacity,
                                      int *w, int *carrier_h);
 
