@@ -15,8 +15,8 @@ mkdir -p "$out"
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 
 sources=(web/gfx16_web.cpp
-         src/codec/{codec,colour,code,encoder,tables,rows,threads,nearest}.cpp
-         src/files/picture.cpp src/files/carrier_palette.cpp
+         src/codec/{codec,colour,code,encoder,tables,rows,threads,nearest,bmp,carrier_palette}.cpp
+         src/files/picture.cpp
          src/programs/gfx16conv/metrics.cpp)
 # The codec's colours depend on every rounding: no contraction into fused
 # multiply-adds, no fast-math, as in the native build. A module of its own,

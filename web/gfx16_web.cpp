@@ -22,7 +22,7 @@
 
 #include "codec/nearest.h"
 #include "codec/tables.h"
-#include "files/carrier_palette.h"
+#include "codec/carrier_palette.h"
 #include "files/picture.h"
 #include "gfx16/codec.h"
 #include "programs/gfx16conv/metrics.h"
