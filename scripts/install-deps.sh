@@ -18,9 +18,11 @@ packages=(
     libqoi-dev time valgrind         # benchmarks (QOI beside the codec; callgrind)
     clang libclang-rt-14-dev         # sanitizer and fuzzing builds
     emscripten node-acorn            # the page: C++ to WebAssembly (its optimizer needs acorn)
-    chromium                         # the page's tests: the browser they drive
+    chromium nodejs                  # the page's tests: the browser they drive, and Node to drive it
 )
-# npm, for the page's test tools, unless the installed Node.js brings its own.
+# npm, which installs the page's test tools (tests/web/package-lock.json),
+# unless the installed Node.js brings its own (NodeSource's does, and
+# conflicts with Debian's npm).
 command -v npm >/dev/null || packages+=(npm)
 
 missing=()

@@ -78,6 +78,20 @@ export class Codec {
         return this.text(this.call.web_number_text(value, which));
     }
 
+    // The sentence for a codec status (GFX16_E...).
+    strerror(status) {
+        return this.text(this.call.web_strerror(status));
+    }
+
+    version() {
+        return this.text(this.call.web_version());
+    }
+
+    // Why the last call that returned null refused.
+    refusal() {
+        return this.text(this.call.web_refusal());
+    }
+
     carrierPalette() {
         return this.copy(this.call.web_carrier_palette(), 768);
     }

@@ -92,6 +92,7 @@ struct Encoding {
     std::vector<uint8_t> carrier;  // w x 2h codes' bytes
     std::vector<uint8_t> shown;    // the preview, RGBA
     Picture decoded;               // made when first needed
+    std::vector<uint8_t> bmp;      // the carrier's BMP file, while the worker copies it
 };
 
 // A carrier and the picture it holds.
@@ -130,6 +131,12 @@ WEB_CALL const char *web_carrier_refused(double w, double h)
 }
 
 WEB_CALL const uint8_t *web_carrier_palette(void) { return carrier_palette[0]; }
+
+WEB_CALL const char *web_version(void) { return gfx16_version(); }
+WEB_CALL const char *web_strerror(int status) { return gfx16_strerror(status); }
+
+// Why the last call that returned null refused.
+WEB_CALL const char *web_refusal(void) { return refusal.c_str(); }
 
 // Room for the worker's own bytes; 0 when there is none.
 WEB_CALL uint8_t *web_alloc(double size) { return size >= 1 && size <= SIZE_MAX ? (uint8_t *)malloc((size_t)size) : nullptr; }
@@ -195,6 +202,28 @@ WEB_CALL int web_encode(Encoding *e, int encoder)
         e->decoded.rgb = std::move(preview);
     return 0;
 }
+
+namespace {
+
+void append(void *context, const void *data, size_t size)
+{
+    auto *bytes = (std::vector<uint8_t> *)context;
+    bytes->insert(bytes->end(), (const uint8_t *)data, (const uint8_t *)data + size);
+}
+
+} // namespace
+
+// The carrier as the BMP file gfx16conv writes, at web_encoding_bmp_bytes
+// until web_encoding_bmp_free. Returns the codec's status.
+WEB_CALL int web_encoding_bmp(Encoding *e)
+{
+    e->bmp.clear();
+    return gfx16_carrier_to_bmp(e->carrier.data(), e->picture.w, 2 * e->picture.h, append, &e->bmp);
+}
+
+WEB_CALL const uint8_t *web_encoding_bmp_bytes(Encoding *e) { return e->bmp.data(); }
+WEB_CALL double web_encoding_bmp_size(Encoding *e) { return (double)e->bmp.size(); }
+WEB_CALL void web_encoding_bmp_free(Encoding *e) { std::vector<uint8_t>().swap(e->bmp); }
 
 // 0 PSNR, 1 SSIM, 2 mean CIEDE2000 of the picture against its decoded
 // carrier.
@@ -317,8 +346,33 @@ WEB_CALL Decoding *web_decoding_new(int w, int carrier_h)
     return d;
 }
 
+// A carrier from the BMP file of `size` bytes at `bmp`; null when it is
+// refused (web_refusal says why). Its size is checked against the limits
+// before the carrier's memory is taken.
+WEB_CALL Decoding *web_decoding_from_bmp(const uint8_t *bmp, double size)
+{
+    int w = 0, carrier_h = 0;
+    int status = gfx16_carrier_from_bmp(bmp, (size_t)size, nullptr, 0, &w, &carrier_h);
+    if (status == GFX16_EFORMAT) {
+        refusal = gfx16_strerror(status);
+        return nullptr;
+    }
+    if (reason(check_carrier_size((uint64_t)w, (uint64_t)carrier_h, default_limits())))
+        return nullptr;
+    Decoding *d = web_decoding_new(w, carrier_h);
+    status = gfx16_carrier_from_bmp(bmp, (size_t)size, d->carrier.data(), d->carrier.size(), &w, &carrier_h);
+    if (status != GFX16_OK) {
+        refusal = gfx16_strerror(status);
+        delete d;
+        return nullptr;
+    }
+    return d;
+}
+
 WEB_CALL void web_decoding_free(Decoding *d) { delete d; }
 WEB_CALL uint8_t *web_decoding_carrier(Decoding *d) { return d->carrier.data(); }
+WEB_CALL int web_decoding_width(const Decoding *d) { return d->w; }
+WEB_CALL int web_decoding_height(const Decoding *d) { return d->decoded.h; }
 WEB_CALL const uint8_t *web_decoding_decoded(Decoding *d) { return d->decoded.rgb.data(); }
 WEB_CALL const uint8_t *web_decoding_shown(Decoding *d) { return d->shown.data(); }
 
@@ -357,6 +411,8 @@ WEB_CALL void web_warm_up(int w, int h, int rounds)
             }
             web_decode(d);
             web_decoding_free(d);
+            web_encoding_bmp(e);
+            web_decoding_free(web_decoding_from_bmp(e->bmp.data(), (double)e->bmp.size()));
             web_encoding_free(e);
         }
     }

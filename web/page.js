@@ -15,7 +15,7 @@ function startWorkers() {
     workers = Array.from({ length: workerCount }, () => {
         const worker = new Worker(new URL('worker.js', import.meta.url), { type: 'module' });
         worker.onmessage = ({ data }) => {
-            if (data.kind === 'ready') workerReady();
+            if (data.kind === 'ready') workerReady(data);
             else if (data.id === job.id) answers[data.kind](data);
         };
         worker.onerror = (event) => {
@@ -30,7 +30,8 @@ function startWorkers() {
 // Once every worker is ready, <html data-ready> says so (for benchmarks:
 // a user takes longer to choose a file).
 let readyWorkers = 0;
-function workerReady() {
+function workerReady({ version }) {
+    $('version').textContent = version;
     if (++readyWorkers >= workerCount) document.documentElement.dataset.ready = '';
 }
 
@@ -134,10 +135,11 @@ const answers = {
         $('status').dataset.encodedMs = job.encoded.toFixed(0);
         done();
     },
-    carrier({ png }) {
+    carrier({ bmp, png }) {
         $('status').dataset.carrierMs = (performance.now() - job.started).toFixed(0);
-        addLink($('carrier-links'), { id: 'carrier-png', blob: png, name: `${baseName(job.file, false)}.carrier.png`,
-                                      text: 'Carrier as PNG' });
+        const name = baseName(job.file, false);
+        addLink($('carrier-links'), { id: 'carrier-bmp', blob: bmp, name: `${name}.carrier.bmp`, text: 'Carrier as BMP' });
+        addLink($('carrier-links'), { id: 'carrier-png', blob: png, name: `${name}.carrier.png`, text: 'Carrier as PNG' });
         done();
     },
     number({ name, text }) {

@@ -11,7 +11,7 @@ const compiled = compileCodec(new URL('gfx16.wasm', import.meta.url)).then((modu
     new Codec(module).warmUp();
     return module;
 });
-compiled.then(() => postMessage({ kind: 'ready' }));
+compiled.then(async () => postMessage({ kind: 'ready', version: (await theCodec()).version() }));
 let codec = null;
 
 // The instance, made anew after a job that failed: it may have left objects
@@ -22,6 +22,12 @@ async function theCodec() {
 }
 
 const encoders = { default: 0, best: 1, dither: 2 };
+const outOfMemory = -2;  // GFX16_ENOMEM
+
+// A codec status that is not 0, as the reason it gives.
+function failed(c, status) {
+    return status === outOfMemory ? new OutOfMemory() : new Refusal(c.strerror(status));
+}
 const measures = { psnr: 0, ssim: 1, ciede2000: 2 };
 
 // Enough of a file for any header that says the picture's size.
@@ -83,8 +89,7 @@ async function encode({ file, encoder }, post) {
     const e = c.call.web_encoding_new(w, h);
     c.bytes(c.call.web_encoding_pixels(e), rgba.length).set(rgba);
     const status = c.call.web_encode(e, encoders[encoder]);
-    if (status === -2) throw new OutOfMemory();
-    if (status !== 0) throw new Error(`the codec refused the picture (${status})`);
+    if (status !== 0) throw failed(c, status);
     const picture = canvas.transferToImageBitmap();
     const preview = await bitmapOf(c, c.call.web_encoding_shown(e), w, h);
     post({ kind: 'encoded', w, h, picture, preview }, [picture, preview]);
@@ -93,8 +98,12 @@ async function encode({ file, encoder }, post) {
     // meanwhile.
     const carrier = c.copy(c.call.web_encoding_carrier(e), w * 2 * h).buffer;
     post({ kind: 'compare', w, h, rgba: rgba.buffer, carrier }, [rgba.buffer, carrier]);
+    const bmpStatus = c.call.web_encoding_bmp(e);
+    if (bmpStatus !== 0) throw failed(c, bmpStatus);
+    const bmp = new Blob([c.bytes(c.call.web_encoding_bmp_bytes(e), c.call.web_encoding_bmp_size(e))], { type: 'image/bmp' });
+    c.call.web_encoding_bmp_free(e);
     const png = await pngOf(c, c.call.web_encoding_carrier(e), w, 2 * h, true);
-    post({ kind: 'carrier', png });
+    post({ kind: 'carrier', bmp, png });
     post(number(c, e, 'ciede2000'));
     c.call.web_encoding_free(e);
 }
@@ -113,29 +122,47 @@ async function decode({ file }, post) {
     const c = await theCodec();
     const header = pictureHeader(new Uint8Array(await file.slice(0, headBytes).arrayBuffer()));
     if (!header) throw new Refusal('not a carrier: not a BMP or PNG file');
-    if (header.format !== 'PNG') throw new Refusal(`not a carrier: ${header.format} picture, not BMP or PNG`);
+    if (header.format !== 'PNG' && header.format !== 'BMP') throw new Refusal(`not a carrier: ${header.format} picture, not BMP or PNG`);
     if (header.w !== undefined) refuseIf(c.carrierRefused(header.w, header.h));
     post({ kind: 'status', text: 'reading the carrier…' });
-    const { w, h: carrierH, interlaced, rows } = await readPngCarrier(new Uint8Array(await file.arrayBuffer()), {
-        refused: (w, h) => c.carrierRefused(w, h),
-        rowsSize: (w, h, interlaced) => c.call.web_png_data_size(w, h, 1, interlaced),
-    });
-    const d = c.call.web_decoding_new(w, carrierH);
-    const at = c.call.web_alloc(rows.length);
-    if (!at) throw new OutOfMemory();
-    c.bytes(at, rows.length).set(rows);
-    if (c.call.web_png_unfilter(at, w, carrierH, interlaced, c.call.web_decoding_carrier(d)) !== 0)
-        throw new Refusal('damaged PNG: bad filter type');
-    c.call.web_free(at);
-
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    const d = header.format === 'BMP' ? bmpCarrier(c, bytes) : await pngCarrier(c, bytes);
     post({ kind: 'status', text: 'decoding…' });
-    const h = carrierH >> 1;
+    const w = c.call.web_decoding_width(d), h = c.call.web_decoding_height(d);
     const status = c.call.web_decode(d);
-    if (status !== 0) throw status === -2 ? new OutOfMemory() : new Error(`the codec refused the carrier (${status})`);
+    if (status !== 0) throw failed(c, status);
     const bitmap = await bitmapOf(c, c.call.web_decoding_shown(d), w, h);
     const png = await pngOf(c, c.call.web_decoding_decoded(d), w, h, false);
     c.call.web_decoding_free(d);
     post({ kind: 'decoded', w, h, bitmap, png }, [bitmap]);
+}
+
+// A carrier BMP, read by the codec's own reader, as gfx16conv reads it.
+function bmpCarrier(c, bytes) {
+    const at = c.call.web_alloc(bytes.length);
+    if (!at) throw new OutOfMemory();
+    c.bytes(at, bytes.length).set(bytes);
+    const d = c.call.web_decoding_from_bmp(at, bytes.length);
+    c.call.web_free(at);
+    if (!d) throw new Refusal(c.refusal());
+    return d;
+}
+
+// A carrier PNG: its indices inflated and unfiltered here, as the
+// browser's decoder would give their colours instead.
+async function pngCarrier(c, bytes) {
+    const { w, h, interlaced, rows } = await readPngCarrier(bytes, {
+        refused: (w, h) => c.carrierRefused(w, h),
+        rowsSize: (w, h, interlaced) => c.call.web_png_data_size(w, h, 1, interlaced),
+    });
+    const d = c.call.web_decoding_new(w, h);
+    const at = c.call.web_alloc(rows.length);
+    if (!at) throw new OutOfMemory();
+    c.bytes(at, rows.length).set(rows);
+    if (c.call.web_png_unfilter(at, w, h, interlaced, c.call.web_decoding_carrier(d)) !== 0)
+        throw new Refusal('damaged PNG: bad filter type');
+    c.call.web_free(at);
+    return d;
 }
 
 const jobs = { encode, decode, measure };

@@ -127,8 +127,13 @@ for (const [input, encoder, reference = input] of encodings) {
     conv('encode', ...encoderOptions[encoder], file(reference), theirs);
     conv('decode', theirs, theirsDecoded);
 
+    const bmp = await download('carrier-bmp');
+    check(sha256(bmp) === sha256(theirs), `${what}: the BMP carrier is gfx16conv's, byte for byte`);
     const png = await download('carrier-png');
-    if (input === 'photo.png') fs.copyFileSync(png, file('page.carrier.png'));
+    if (input === 'photo.png') {
+        fs.copyFileSync(png, file('page.carrier.png'));
+        fs.copyFileSync(bmp, file('page.carrier.bmp'));
+    }
     const oursDecoded = file(`${input}.ours.decoded.bmp`);
     conv('decode', png, oursDecoded);
     check(sha256(oursDecoded) === sha256(theirsDecoded), `${what}: the PNG carrier holds gfx16conv's codes`);
@@ -188,16 +193,18 @@ fs.copyFileSync(path.join(outDir, 'comparison-fit.png'), path.join(outDir, 'comp
 
 // ---- Decoding ------------------------------------------------------------------
 
-// gfx16conv's carrier (palette, interlaced, Sub), the page's own from the
-// first encoding of the photo, and Pillow's grey copy of gfx16conv's (not
-// interlaced, a filter chosen for each row).
+// gfx16conv's carriers (PNG: palette, interlaced, Sub), the page's own
+// from the first encoding of the photo, and Pillow's grey copy of
+// gfx16conv's PNG (not interlaced, a filter chosen for each row).
 conv('encode', '--best', file('photo.png'), file('photo.carrier.png'));
+conv('encode', '--best', file('photo.png'), file('photo.carrier.bmp'));
+fs.writeFileSync(file('cut.carrier.bmp'), fs.readFileSync(file('photo.carrier.bmp')).subarray(0, 5000));
 python(`
 import sys
 from PIL import Image
 Image.open(sys.argv[1] + '/photo.carrier.png').convert('L').save(sys.argv[1] + '/grey.carrier.png')
 `, work);
-for (const input of ['photo.carrier.png', 'page.carrier.png', 'grey.carrier.png']) {
+for (const input of ['photo.carrier.png', 'page.carrier.png', 'grey.carrier.png', 'photo.carrier.bmp', 'page.carrier.bmp']) {
     const { reason } = await feed('carrier', file(input), 'decoded-png');
     if (!check(!reason, `${input}: decoded`, reason)) continue;
     const ours = await download('decoded-png');
@@ -216,6 +223,9 @@ const refusals = [
     ['carrier', 'notes.txt', /^notes\.txt: not a carrier: not a BMP or PNG file$/],
     ['carrier', 'photo.webp', /^photo\.webp: not a carrier: WebP picture, not BMP or PNG$/],
     ['carrier', 'photo.png', /^photo\.png: not a carrier: 8-bit RGB PNG, not 8-bit palette or 8-bit grey$/],
+    ['carrier', 'photo.bmp', /^photo\.bmp: not a carrier: the bytes are no paletted BMP of 2 rows or more, or it is damaged$/],
+    ['carrier', 'cut.carrier.bmp', /^cut\.carrier\.bmp: not a carrier: the bytes are no paletted BMP of 2 rows or more, or it is damaged$/],
+    ['carrier', 'huge.bmp', /^huge\.bmp: picture of 200000000 pixels, more than the limit of 134217728$/],
 ];
 for (const [input, name, reason] of refusals) {
     const got = await feed(input, file(name), input === 'picture' ? 'carrier-png' : 'decoded-png');
