@@ -150,26 +150,46 @@ for (const [input, encoder, reference = input] of encodings) {
 // screen shows gfx16conv's preview, right of it the picture. At the fitted
 // scale each picture pixel is looked at in its middle; at 8:1 in the first
 // screen pixel of its square, which a smoothed picture would blend with its
-// neighbours.
+// neighbours. Last, the picture dragged by the mouse and the line dragged to
+// a third of the view.
 
 await page.select('#encoder', 'default');
 await feed('picture', file('sample.bmp'), 'carrier-png');
 conv('encode', file('sample.bmp'), file('sample.carrier.bmp'), file('sample.preview.bmp'));
 const preview = pixels(file('sample.preview.bmp')), picture = pixels(file('sample.bmp'));
-for (const zoom of ['fit', '8']) {
-    await page.click(`[data-zoom="${zoom}"]`);
+const viewBox = () => page.evaluate(() => {
+    const box = document.getElementById('view').getBoundingClientRect();
+    const [x, y, scale] = document.querySelector('.stage').style.transform.match(/-?[\d.]+/g).map(Number);
+    return { left: box.left, top: box.top, width: box.width, height: box.height, x, y, scale,
+             line: parseFloat(document.querySelector('.split').style.left) };
+});
+async function drag(fromX, fromY, toX, toY) {
+    await page.mouse.move(fromX, fromY);
+    await page.mouse.down();
+    await page.mouse.move(toX, toY, { steps: 5 });
+    await page.mouse.up();
+}
+const views = [
+    ['fit', 0.5, () => page.click('[data-zoom="fit"]')],
+    ['8', 1 / 16, () => page.click('[data-zoom="8"]')],
+    ['8, moved', 1 / 16, async () => {
+        const v = await viewBox();
+        await drag(v.left + v.width * 0.75, v.top + v.height / 2, v.left + v.width * 0.75 - 150, v.top + v.height / 2 - 90);
+        const moved = await viewBox();
+        check(moved.x === v.x - 150 && moved.y === v.y - 90, 'the picture follows the mouse', JSON.stringify([v, moved]));
+        await drag(v.left + v.line, v.top + v.height / 2, v.left + v.width / 3, v.top + v.height / 2);
+        const split = await viewBox();
+        check(Math.abs(split.line - v.width / 3) <= 1, 'the split line follows the mouse', JSON.stringify(split));
+    }],
+];
+for (const [zoom, inset, set] of views) {
+    await set();
     await page.mouse.move(0, 0);
-    const shot = path.join(outDir, `comparison-${zoom}.png`);
+    const shot = path.join(outDir, `comparison-${zoom.replace(/\W+/g, '-')}.png`);
     await page.screenshot({ path: shot });
     const screen = pixels(shot);
-    const view = await page.evaluate(() => {
-        const box = document.getElementById('view').getBoundingClientRect();
-        const [x, y, scale] = document.querySelector('.stage').style.transform.match(/-?[\d.]+/g).map(Number);
-        return { left: box.left, top: box.top, width: box.width, height: box.height, x, y, scale,
-                 line: parseFloat(document.querySelector('.split').style.left) };
-    });
-    const inset = zoom === 'fit' ? 0.5 : 1 / 16;
-    let wrong = 0, seen = 0;
+    const view = await viewBox();
+    let wrong = 0, seen = 0, left = 0;
     for (let py = 0; py < picture.h; py++) {
         for (let px = 0; px < picture.w; px++) {
             const vx = view.x + (px + inset) * view.scale, vy = view.y + (py + inset) * view.scale;
@@ -183,11 +203,13 @@ for (const zoom of ['fit', '8']) {
             const want = (vx < view.line ? preview : picture).rgb.subarray((py * picture.w + px) * 3, (py * picture.w + px) * 3 + 3);
             const got = screen.rgb.subarray((sy * screen.w + sx) * 3, (sy * screen.w + sx) * 3 + 3);
             seen++;
+            if (vx < view.line) left++;
             if (want.some((v, c) => v !== got[c])) wrong++;
         }
     }
-    check(seen > 1000 && wrong === 0, `the view at ${zoom}: preview left of the line, picture right of it`,
-          `${wrong} of ${seen} pixels differ`);
+    check(seen > 1000 && left > 100 && seen - left > 100 && wrong === 0,
+          `the view at ${zoom}: preview left of the line, picture right of it`,
+          `${wrong} of ${seen} pixels differ; ${left} left of the line`);
 }
 fs.copyFileSync(path.join(outDir, 'comparison-fit.png'), path.join(outDir, 'comparison.png'));
 
