@@ -1,7 +1,7 @@
 // The page's speed on a picture in headless Chromium beside gfx16conv's on
 // the same file, for each encoder; not a test. The page's times run from
-// the file given to: the preview shown and the carrier made; the PNG
-// carrier's link; the last of the three numbers. gfx16conv's: the carrier
+// the file given to: the preview shown and the carrier made; the links to
+// the BMP and PNG carriers; the last of the three numbers. gfx16conv's: the carrier
 // written as BMP, as PNG, and as PNG with --stats. The first run of the
 // page (its code warmed up on small pictures only) and the best of RUNS;
 // gfx16conv's best of RUNS.
@@ -48,7 +48,7 @@ function nativeRun(options, output) {
     return Number(process.hrtime.bigint() - start) / 1e6;
 }
 
-console.log('                          page: carrier+preview  PNG carrier  numbers   gfx16conv: BMP   PNG  PNG+stats   ratio page/gfx16conv');
+console.log('                          page: carrier+preview  BMP+PNG  numbers   gfx16conv: BMP   PNG  PNG+stats   ratio page/gfx16conv');
 for (const [encoder, options] of [['default', []], ['best', ['--best']], ['dither', ['--best', '--dither']]]) {
     const page = [];
     for (let r = 0; r <= runs; r++) page.push(await pageRun(encoder));
