@@ -1,8 +1,9 @@
 // The page's speed on a picture in headless Chromium beside gfx16conv's on
 // the same file, for each encoder; not a test. The page's times run from
-// the file given to: the preview shown and the carrier made; the links to
-// the BMP and PNG carriers; the last of the three numbers. gfx16conv's: the carrier
-// written as BMP, as PNG, and as PNG with --stats. The first run of the
+// the file given to: the preview shown; the link to the BMP carrier; to the
+// PNG carrier; the last of the three numbers. gfx16conv's: the carrier
+// written as BMP, as PNG, and as PNG with --stats; the ratios set the
+// page's last three beside them. The first run of the
 // page (its code warmed up on small pictures only) and the best of RUNS;
 // gfx16conv's best of RUNS.
 //   node web_bench.mjs WEB_DIR NODE_MODULES GFX16CONV PICTURE [RUNS]
@@ -39,7 +40,7 @@ async function pageRun(encoder) {
                                      || document.getElementById('message').textContent, { timeout: 300000 });
     const message = await page.$eval('#message', (e) => e.textContent);
     if (message) throw new Error(message);
-    return page.$eval('#status', (e) => ['encodedMs', 'carrierMs', 'measuredMs'].map((k) => Number(e.dataset[k])));
+    return page.$eval('#status', (e) => ['encodedMs', 'bmpMs', 'carrierMs', 'measuredMs'].map((k) => Number(e.dataset[k])));
 }
 
 function nativeRun(options, output) {
@@ -48,7 +49,7 @@ function nativeRun(options, output) {
     return Number(process.hrtime.bigint() - start) / 1e6;
 }
 
-console.log('                          page: carrier+preview  BMP+PNG  numbers   gfx16conv: BMP   PNG  PNG+stats   ratio page/gfx16conv');
+console.log('                  page: preview    BMP     PNG  numbers   gfx16conv: BMP    PNG  PNG+stats   page/gfx16conv');
 for (const [encoder, options] of [['default', []], ['best', ['--best']], ['dither', ['--best', '--dither']]]) {
     const page = [];
     for (let r = 0; r <= runs; r++) page.push(await pageRun(encoder));
@@ -59,11 +60,11 @@ for (const [encoder, options] of [['default', []], ['best', ['--best']], ['dithe
         native[1].push(nativeRun(options, 'carrier.png'));
         native[2].push(nativeRun([...options, '--stats'], 'carrier.png'));
     }
-    const pageBest = [0, 1, 2].map((i) => best(page.map((p) => p[i])));
+    const pageBest = [0, 1, 2, 3].map((i) => best(page.map((p) => p[i])));
     const nativeBest = native.map(best);
-    const ratios = pageBest.map((p, i) => (p / nativeBest[i]).toFixed(1)).join(' / ');
-    console.log(`${encoder.padEnd(8)} first run     ${first.map(seconds).join('    ')}`);
-    console.log(`${encoder.padEnd(8)} best of ${runs}     ${pageBest.map(seconds).join('    ')}     `
+    const ratios = pageBest.slice(1).map((p, i) => (p / nativeBest[i]).toFixed(1)).join(' / ');
+    console.log(`${encoder.padEnd(8)} first run  ${first.map(seconds).join(' ')}`);
+    console.log(`${encoder.padEnd(8)} best of ${runs}  ${pageBest.map(seconds).join(' ')}           `
                 + `${nativeBest.map(seconds).join(' ')}     ${ratios}`);
 }
 await browser.close();

@@ -102,8 +102,9 @@ async function encode({ file, encoder }, post) {
     if (bmpStatus !== 0) throw failed(c, bmpStatus);
     const bmp = new Blob([c.bytes(c.call.web_encoding_bmp_bytes(e), c.call.web_encoding_bmp_size(e))], { type: 'image/bmp' });
     c.call.web_encoding_bmp_free(e);
+    post({ kind: 'carrierBmp', bmp });
     const png = await pngOf(c, c.call.web_encoding_carrier(e), w, 2 * h, true);
-    post({ kind: 'carrier', bmp, png });
+    post({ kind: 'carrierPng', png });
     post(number(c, e, 'ciede2000'));
     c.call.web_encoding_free(e);
 }
