@@ -22,13 +22,13 @@ async function theCodec() {
 }
 
 const encoders = { default: 0, best: 1, dither: 2 };
+const measures = { psnr: 0, ssim: 1, ciede2000: 2 };
 const outOfMemory = -2;  // GFX16_ENOMEM
 
 // A codec status that is not 0, as the reason it gives.
 function failed(c, status) {
     return status === outOfMemory ? new OutOfMemory() : new Refusal(c.strerror(status));
 }
-const measures = { psnr: 0, ssim: 1, ciede2000: 2 };
 
 // Enough of a file for any header that says the picture's size.
 const headBytes = 1 << 20;
