@@ -33,13 +33,10 @@ console.log(`${path.basename(picture)}: ${size[0]} x ${size[1]} (${(size[0] * si
 const best = (list) => Math.min(...list);
 const seconds = (ms) => (ms / 1000).toFixed(2).padStart(6);
 
-// Between pictures the page is left alone ten seconds, as a user
-// choosing the next file leaves it: straight after a picture the browser
-// is still freeing the last one's memory for some seconds, which slows the
-// next by half.
+// The encoder is set without the change event, by which the page would
+// encode the last picture again, alongside this one.
 async function pageRun(encoder) {
-    await new Promise((resolve) => setTimeout(resolve, 10000));
-    await page.select('#encoder', encoder);
+    await page.$eval('#encoder', (select, value) => { select.value = value; }, encoder);
     await (await page.$('#picture')).uploadFile(picture);
     await page.waitForFunction(() => document.getElementById('status').dataset.measuredMs
                                      || document.getElementById('message').textContent, { timeout: 300000 });
