@@ -10,6 +10,7 @@
 #include "codec/layout.h"
 #include "codec/nearest.h"
 #include "codec/rows.h"
+#include "codec/simd.h"
 #include "codec/tables.h"
 #include "codec/threads.h"
 
@@ -73,7 +74,7 @@ int encode_row_call(bool best, const unsigned char *pixels, ptrdiff_t pixel_stri
         if (best && nearest_code(0, 0, 0) < 0)
             return -2;
         if (!best)
-            encoder_tables(j.preview != nullptr);
+            encoder_tables((simd_level() == Simd::scalar ? LEVEL_TABLES : 0) | (j.preview ? PREVIEW_TABLES : 0));
         bool done = for_rows(rows, (uint64_t)w * rows, [&](int first, int end) {
             if (best)
                 return encode_best_rows(j, first, end);
