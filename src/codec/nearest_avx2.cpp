@@ -1,0 +1,96 @@
+#include "codec/nearest_avx2.h"
+
+#if GFX16_X86_VECTORS
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <climits>
+
+#define AVX2 __attribute__((target("avx2")))
+
+namespace {
+
+AVX2 inline __m256i squared(__m256i x) { return _mm256_mullo_epi32(x, x); }
+
+// The least and greatest squared distance on one axis from channel values
+// to a cell's range [low, low + high].
+AVX2 inline void axis_terms(__m256i value, int low, int high, __m256i *least, __m256i *greatest)
+{
+    __m256i d = _mm256_sub_epi32(value, _mm256_set1_epi32(low)), to_high = _mm256_sub_epi32(_mm256_set1_epi32(high), d);
+    *least = squared(_mm256_max_epi32(_mm256_max_epi32(_mm256_sub_epi32(_mm256_setzero_si256(), d),
+                                                       _mm256_sub_epi32(_mm256_setzero_si256(), to_high)),
+                                      _mm256_setzero_si256()));
+    *greatest = squared(_mm256_max_epi32(d, to_high));
+}
+
+} // namespace
+
+AVX2 uint32_t cell_distances_avx2(const uint32_t *site_rgb, const uint16_t *sites, uint32_t count, const int low[3],
+                                  int high, uint32_t *least)
+{
+    __m256i bound = _mm256_set1_epi32(-1);
+    uint32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        __m256i at = _mm256_cvtepu16_epi32(_mm_loadu_si128((const __m128i *)(sites + i)));
+        __m256i c = _mm256_i32gather_epi32((const int *)site_rgb, at, 4), byte = _mm256_set1_epi32(255);
+        __m256i least_r, least_g, least_b, most_r, most_g, most_b;
+        axis_terms(_mm256_and_si256(c, byte), low[0], high, &least_r, &most_r);
+        axis_terms(_mm256_and_si256(_mm256_srli_epi32(c, 8), byte), low[1], high, &least_g, &most_g);
+        axis_terms(_mm256_srli_epi32(c, 16), low[2], high, &least_b, &most_b);
+        _mm256_storeu_si256((__m256i *)(least + i), _mm256_add_epi32(_mm256_add_epi32(least_r, least_g), least_b));
+        bound = _mm256_min_epu32(bound, _mm256_add_epi32(_mm256_add_epi32(most_r, most_g), most_b));
+    }
+    uint32_t lanes[8], most = UINT32_MAX;
+    _mm256_storeu_si256((__m256i *)lanes, bound);
+    for (uint32_t lane : lanes)
+        most = std::min(most, lane);
+    for (; i < count; i++) {
+        uint32_t c = site_rgb[sites[i]], sum_least = 0, sum_most = 0;
+        for (int axis = 0; axis < 3; axis++) {
+            int d = (int)(c >> (8 * axis) & 255) - low[axis], to_high = high - d;
+            int near = std::max(0, std::max(-d, -to_high)), far = std::max(d, to_high);
+            sum_least += (uint32_t)(near * near);
+            sum_most += (uint32_t)(far * far);
+        }
+        least[i] = sum_least;
+        most = std::min(most, sum_most);
+    }
+    return most;
+}
+
+// 16-bit lanes, each a colour: the 16 greens and blues of one red in a
+// register, four reds. A squared distance of 65535 or more saturates at
+// 65535, which never wins: the nearest site is within 255 levels.
+AVX2 void leaf_sites_avx2(const uint32_t *site_rgb, const uint16_t *sites, uint32_t count, const int low[3],
+                          uint16_t nearest[64])
+{
+    const __m256i green_step = _mm256_setr_epi16(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3);
+    const __m256i blue_step = _mm256_setr_epi16(0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3);
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i best[4], best_site[4];
+    for (int k = 0; k < 4; k++) {
+        best[k] = _mm256_set1_epi16(-1);
+        best_site[k] = zero;
+    }
+    for (uint32_t i = 0; i < count; i++) {
+        const uint32_t c = site_rgb[sites[i]];
+        const __m256i site = _mm256_set1_epi16((short)sites[i]);
+        // Differences of -255 to 255: their squares fit in 16 bits.
+        __m256i dg = _mm256_add_epi16(_mm256_set1_epi16((short)(low[1] - (int)(c >> 8 & 255))), green_step);
+        __m256i db = _mm256_add_epi16(_mm256_set1_epi16((short)(low[2] - (int)(c >> 16))), blue_step);
+        __m256i green_blue = _mm256_adds_epu16(_mm256_mullo_epi16(dg, dg), _mm256_mullo_epi16(db, db));
+        for (int k = 0; k < 4; k++) {
+            int dr = low[0] + k - (int)(c & 255);
+            __m256i d = _mm256_adds_epu16(green_blue, _mm256_set1_epi16((short)(dr * dr)));
+            // Strictly nearer, so that the first of equals stays.
+            __m256i not_nearer = _mm256_cmpeq_epi16(_mm256_subs_epu16(best[k], d), zero);
+            best[k] = _mm256_min_epu16(best[k], d);
+            best_site[k] = _mm256_blendv_epi8(site, best_site[k], not_nearer);
+        }
+    }
+    for (int k = 0; k < 4; k++)
+        _mm256_storeu_si256((__m256i *)(nearest + 16 * k), best_site[k]);
+}
+
+#endif

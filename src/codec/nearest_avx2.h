@@ -1,0 +1,27 @@
+// The nearest-code search's two inner loops in AVX2, for nearest.cpp: the
+// same answers as its plain loops, in fewer instructions. Only on x86-64,
+// and called only when the processor has AVX2 (simd.h).
+#ifndef GFX16_CODEC_NEAREST_AVX2_H
+#define GFX16_CODEC_NEAREST_AVX2_H
+
+#include <cstdint>
+
+#include "codec/simd.h"
+
+#if GFX16_X86_VECTORS
+// For each of `count` sites (colour site_rgb[sites[i]], as r | g << 8 |
+// b << 16), its least squared distance to the cell of colours low[c] ..
+// low[c] + high on each axis into least[i]; returns the least of the
+// sites' greatest squared distances to the cell (UINT32_MAX for none).
+uint32_t cell_distances_avx2(const uint32_t *site_rgb, const uint16_t *sites, uint32_t count, const int low[3],
+                             int high, uint32_t *least);
+
+// For each colour of the smallest cell whose lowest corner is `low`, in the
+// order (r & 3) << 4 | (g & 3) << 2 | (b & 3), the first of the `count`
+// sites (in the order given) at the least squared distance. Every colour
+// must have a site within 255 levels among them.
+void leaf_sites_avx2(const uint32_t *site_rgb, const uint16_t *sites, uint32_t count, const int low[3],
+                     uint16_t nearest[64]);
+#endif
+
+#endif
