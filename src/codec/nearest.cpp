@@ -389,7 +389,9 @@ bool build(Nearest *n)
         if (!n->cells[level])
             return false;
     }
-    n->answers = (std::atomic<uint16_t> *)calloc((size_t)1 << 24, sizeof(std::atomic<uint16_t>));
+    static_assert(sizeof(std::atomic<uint16_t>) == 2, "the vector loop reads the answers as plain uint16_t");
+    // One entry to spare: the vector loop reads four bytes at an answer.
+    n->answers = (std::atomic<uint16_t> *)calloc(((size_t)1 << 24) + 1, sizeof(std::atomic<uint16_t>));
     SiteList *all = (SiteList *)malloc(offsetof(SiteList, sites) + n->site_count * sizeof(uint16_t));
     if (!n->answers || !all) {
         free(all);
@@ -453,6 +455,16 @@ int codes_of_run(const Nearest &n, const uint8_t *px, int step, int red, int gre
     Scratch scratch;
     int last_colour = -1, code = 0;
     for (size_t i = 0; i < pixels; i++, px += step) {
+#if GFX16_X86_VECTORS
+        // Eight answers a step, up to a colour that has none yet.
+        if (simd_level() == Simd::avx2) {
+            size_t done = answers_avx2((const uint16_t *)n.answers, px, step, red, green, blue, pixels - i, codes + i);
+            i += done;
+            px += done * step;
+            if (i == pixels)
+                break;
+        }
+#endif
         if (i + ahead < pixels) {
             const uint8_t *p = px + ahead * step;
             __builtin_prefetch(n.answers + colour_index(n, p[red], p[green], p[blue]));
@@ -493,12 +505,25 @@ int nearest_reach(const uint8_t *pixels, int bytes_per_pixel, int red, int green
     if (!n)
         return -1;
     Scratch scratch;
-    int last_colour = -1;
+    // A smallest cell's answers are made together: neighbours are often in
+    // one, whose colours differ only in the two lowest bits of each channel.
+    int last_leaf = -1;
     for (const uint8_t *px = pixels; count > 0; count--, px += bytes_per_pixel) {
-        int colour = px[red] | px[green] << 8 | px[blue] << 16;
-        if (colour != last_colour && find_code(*n, scratch, px[red], px[green], px[blue]) < 0)
+#if GFX16_X86_VECTORS
+        if (simd_level() == Simd::avx2) {
+            size_t done = answers_avx2((const uint16_t *)n->answers, px, bytes_per_pixel, red, green, blue, count, NULL);
+            count -= done;
+            px += done * bytes_per_pixel;
+            if (count == 0)
+                break;
+        }
+#endif
+        const int r = px[red], g = px[green], b = px[blue], leaf = (r | g << 8 | b << 16) & 0xfcfcfc;
+        if (leaf == last_leaf)
+            continue;
+        last_leaf = leaf;
+        if (!n->answers[colour_index(*n, r, g, b)].load(std::memory_order_relaxed) && !make_leaf(*n, scratch, r, g, b))
             return -1;
-        last_colour = colour;
     }
     return 0;
 }

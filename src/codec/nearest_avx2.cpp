@@ -93,4 +93,49 @@ AVX2 void leaf_sites_avx2(const uint32_t *site_rgb, const uint16_t *sites, uint3
         _mm256_storeu_si256((__m256i *)(nearest + 16 * k), best_site[k]);
 }
 
+namespace {
+
+// The eight bits of each lane spread three apart: bit k to bit 3k.
+AVX2 inline __m256i spread(__m256i x)
+{
+    x = _mm256_and_si256(_mm256_or_si256(x, _mm256_slli_epi32(x, 8)), _mm256_set1_epi32(0x0300F00F));
+    x = _mm256_and_si256(_mm256_or_si256(x, _mm256_slli_epi32(x, 4)), _mm256_set1_epi32(0x030C30C3));
+    return _mm256_and_si256(_mm256_or_si256(x, _mm256_slli_epi32(x, 2)), _mm256_set1_epi32(0x09249249));
+}
+
+} // namespace
+
+AVX2 size_t answers_avx2(const uint16_t *answers, const uint8_t *px, int step, int red, int green, int blue,
+                         size_t pixels, uint16_t *codes)
+{
+    const __m256i offsets = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(step));
+    const __m256i byte = _mm256_set1_epi32(255), low_half = _mm256_set1_epi32(0xFFFF);
+    const __m128i red_shift = _mm_cvtsi32_si128(8 * red), green_shift = _mm_cvtsi32_si128(8 * green),
+                  blue_shift = _mm_cvtsi32_si128(8 * blue);
+    // Four bytes are read at each pixel: the last whole group is the one
+    // that ends before the last pixel.
+    size_t i = 0;
+    for (; i + 8 < pixels; i += 8) {
+        __m256i v = _mm256_i32gather_epi32((const int *)(px + i * step), offsets, 1);
+        __m256i r = _mm256_and_si256(_mm256_srl_epi32(v, red_shift), byte);
+        __m256i g = _mm256_and_si256(_mm256_srl_epi32(v, green_shift), byte);
+        __m256i b = _mm256_and_si256(_mm256_srl_epi32(v, blue_shift), byte);
+        __m256i at = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(spread(r), 2), _mm256_slli_epi32(spread(g), 1)),
+                                     spread(b));
+        __m256i answer = _mm256_and_si256(_mm256_i32gather_epi32((const int *)answers, at, 2), low_half);
+        // All eight stored: those after a colour without an answer are
+        // stored again later.
+        if (codes) {
+            __m256i code = _mm256_xor_si256(answer, _mm256_set1_epi32(128));
+            __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(code, code), 0x08);
+            _mm_storeu_si128((__m128i *)(codes + i), _mm256_castsi256_si128(packed));
+        }
+        __m256i unanswered = _mm256_cmpeq_epi32(answer, _mm256_setzero_si256());
+        unsigned missing = (unsigned)_mm256_movemask_ps(_mm256_castsi256_ps(unanswered));
+        if (missing)
+            return i + __builtin_ctz(missing);
+    }
+    return i;
+}
+
 #endif

@@ -4,6 +4,7 @@
 #ifndef GFX16_CODEC_NEAREST_AVX2_H
 #define GFX16_CODEC_NEAREST_AVX2_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/simd.h"
@@ -22,6 +23,15 @@ uint32_t cell_distances_avx2(const uint32_t *site_rgb, const uint16_t *sites, ui
 // must have a site within 255 levels among them.
 void leaf_sites_avx2(const uint32_t *site_rgb, const uint16_t *sites, uint32_t count, const int low[3],
                      uint16_t nearest[64]);
+
+// Looks up the answers of `pixels` pixels of `step` bytes (3 or 4), the
+// channels at the offsets given, eight at a time, in `answers` (the table
+// of every colour in Morton order, holding code ^ 128 or 0, with one entry
+// to spare at the end): the codes into `codes` when it is not null.
+// Returns how many pixels it did, stopping at the first colour without an
+// answer and before the last pixel (four bytes are read at each pixel).
+size_t answers_avx2(const uint16_t *answers, const uint8_t *px, int step, int red, int green, int blue, size_t pixels,
+                    uint16_t *codes);
 #endif
 
 #endif
