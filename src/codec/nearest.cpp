@@ -106,6 +106,10 @@ struct Nearest {
     // blue: a colour's place in `answers` is the three ORed.
     uint32_t morton[3][256];
     std::atomic<uint16_t> *answers;  // code ^ unanswered, or 0
+    // A bit for each smallest cell, leaf_number(), set once its answers
+    // are stored: what the pass that only makes answers reads, 32 KiB that
+    // stay in the cache where the answers would not.
+    std::atomic<uint32_t> made[(1 << (3 * leaf_level)) / 32];
 };
 
 const uint16_t unanswered = 128;
@@ -113,6 +117,13 @@ const uint16_t unanswered = 128;
 inline uint32_t colour_index(const Nearest &n, int r, int g, int b)
 {
     return n.morton[0][r] | n.morton[1][g] | n.morton[2][b];
+}
+
+inline uint32_t leaf_number(int r, int g, int b) { return (uint32_t)(r >> 2 | (g >> 2) << 6 | (b >> 2) << 12); }
+
+inline bool leaf_made(const Nearest &n, uint32_t leaf)
+{
+    return n.made[leaf / 32].load(std::memory_order_relaxed) >> (leaf % 32) & 1;
 }
 
 inline int squared(int x) { return x * x; }
@@ -286,6 +297,8 @@ __attribute__((noinline)) uint16_t make_leaf(const Nearest &n, Scratch &scratch,
     for (int k = 0; k < 64; k++)
         cell[colour_index(n, k >> 4, (k >> 2) & 3, k & 3)].store(n.site_code[nearest[k]] ^ unanswered,
                                                                  std::memory_order_relaxed);
+    const uint32_t leaf = leaf_number(r, g, b);
+    const_cast<Nearest &>(n).made[leaf / 32].fetch_or(1u << (leaf % 32), std::memory_order_relaxed);
     return n.site_code[nearest[(r & 3) << 4 | (g & 3) << 2 | (b & 3)]] ^ unanswered;
 }
 
@@ -389,7 +402,8 @@ bool build(Nearest *n)
         if (!n->cells[level])
             return false;
     }
-    static_assert(sizeof(std::atomic<uint16_t>) == 2, "the vector loop reads the answers as plain uint16_t");
+    static_assert(sizeof(std::atomic<uint16_t>) == 2 && sizeof(std::atomic<uint32_t>) == 4,
+                  "the vector loops read the answers and the bits as plain integers");
     // One entry to spare: the vector loop reads four bytes at an answer.
     n->answers = (std::atomic<uint16_t> *)calloc(((size_t)1 << 24) + 1, sizeof(std::atomic<uint16_t>));
     SiteList *all = (SiteList *)malloc(offsetof(SiteList, sites) + n->site_count * sizeof(uint16_t));
@@ -507,22 +521,23 @@ int nearest_reach(const uint8_t *pixels, int bytes_per_pixel, int red, int green
     Scratch scratch;
     // A smallest cell's answers are made together: neighbours are often in
     // one, whose colours differ only in the two lowest bits of each channel.
-    int last_leaf = -1;
+    int64_t last_leaf = -1;
     for (const uint8_t *px = pixels; count > 0; count--, px += bytes_per_pixel) {
 #if GFX16_X86_VECTORS
         if (simd_level() == Simd::avx2) {
-            size_t done = answers_avx2((const uint16_t *)n->answers, px, bytes_per_pixel, red, green, blue, count, NULL);
+            size_t done = leaves_made_avx2((const uint32_t *)n->made, px, bytes_per_pixel, red, green, blue, count);
             count -= done;
             px += done * bytes_per_pixel;
             if (count == 0)
                 break;
         }
 #endif
-        const int r = px[red], g = px[green], b = px[blue], leaf = (r | g << 8 | b << 16) & 0xfcfcfc;
+        const int r = px[red], g = px[green], b = px[blue];
+        const uint32_t leaf = leaf_number(r, g, b);
         if (leaf == last_leaf)
             continue;
         last_leaf = leaf;
-        if (!n->answers[colour_index(*n, r, g, b)].load(std::memory_order_relaxed) && !make_leaf(*n, scratch, r, g, b))
+        if (!leaf_made(*n, leaf) && !make_leaf(*n, scratch, r, g, b))
             return -1;
     }
     return 0;

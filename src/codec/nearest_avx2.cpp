@@ -138,4 +138,27 @@ AVX2 size_t answers_avx2(const uint16_t *answers, const uint8_t *px, int step, i
     return i;
 }
 
+AVX2 size_t leaves_made_avx2(const uint32_t *made, const uint8_t *px, int step, int red, int green, int blue,
+                             size_t pixels)
+{
+    const __m256i offsets = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(step));
+    const __m128i red_shift = _mm_cvtsi32_si128(8 * red + 2), green_shift = _mm_cvtsi32_si128(8 * green + 2),
+                  blue_shift = _mm_cvtsi32_si128(8 * blue + 2);
+    size_t i = 0;
+    for (; i + 8 < pixels; i += 8) {
+        __m256i v = _mm256_i32gather_epi32((const int *)(px + i * step), offsets, 1);
+        __m256i leaf = _mm256_or_si256(
+            _mm256_or_si256(_mm256_and_si256(_mm256_srl_epi32(v, red_shift), _mm256_set1_epi32(63)),
+                            _mm256_slli_epi32(_mm256_and_si256(_mm256_srl_epi32(v, green_shift), _mm256_set1_epi32(63)), 6)),
+            _mm256_slli_epi32(_mm256_and_si256(_mm256_srl_epi32(v, blue_shift), _mm256_set1_epi32(63)), 12));
+        __m256i word = _mm256_i32gather_epi32((const int *)made, _mm256_srli_epi32(leaf, 5), 4);
+        __m256i bit = _mm256_and_si256(_mm256_srlv_epi32(word, _mm256_and_si256(leaf, _mm256_set1_epi32(31))),
+                                       _mm256_set1_epi32(1));
+        unsigned missing = (unsigned)_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(bit, _mm256_setzero_si256())));
+        if (missing)
+            return i + __builtin_ctz(missing);
+    }
+    return i;
+}
+
 #endif

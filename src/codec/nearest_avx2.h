@@ -32,6 +32,11 @@ void leaf_sites_avx2(const uint32_t *site_rgb, const uint16_t *sites, uint32_t c
 // answer and before the last pixel (four bytes are read at each pixel).
 size_t answers_avx2(const uint16_t *answers, const uint8_t *px, int step, int red, int green, int blue, size_t pixels,
                     uint16_t *codes);
+
+// Likewise, but only asks whether each pixel's smallest cell has its
+// answers made: bit r >> 2 | (g >> 2) << 6 | (b >> 2) << 12 of `made`.
+size_t leaves_made_avx2(const uint32_t *made, const uint8_t *px, int step, int red, int green, int blue,
+                        size_t pixels);
 #endif
 
 #endif
