@@ -109,7 +109,7 @@ struct Nearest {
     // A bit for each smallest cell, leaf_number(), set once its answers
     // are stored: what the pass that only makes answers reads, 32 KiB that
     // stay in the cache where the answers would not.
-    std::atomic<uint32_t> made[(1 << (3 * leaf_level)) / 32];
+    mutable std::atomic<uint32_t> made[(1 << (3 * leaf_level)) / 32];
 };
 
 const uint16_t unanswered = 128;
@@ -298,7 +298,7 @@ __attribute__((noinline)) uint16_t make_leaf(const Nearest &n, Scratch &scratch,
         cell[colour_index(n, k >> 4, (k >> 2) & 3, k & 3)].store(n.site_code[nearest[k]] ^ unanswered,
                                                                  std::memory_order_relaxed);
     const uint32_t leaf = leaf_number(r, g, b);
-    const_cast<Nearest &>(n).made[leaf / 32].fetch_or(1u << (leaf % 32), std::memory_order_relaxed);
+    n.made[leaf / 32].fetch_or(1u << (leaf % 32), std::memory_order_relaxed);
     return n.site_code[nearest[(r & 3) << 4 | (g & 3) << 2 | (b & 3)]] ^ unanswered;
 }
 
