@@ -105,6 +105,7 @@ struct Nearest {
     // The bits of a channel's value spread three apart, for red, green and
     // blue: a colour's place in `answers` is the three ORed.
     uint32_t morton[3][256];
+    uint32_t in_leaf[64];  // colour_index() of (k >> 4, (k >> 2) & 3, k & 3)
     std::atomic<uint16_t> *answers;  // code ^ unanswered, or 0
     // A bit for each smallest cell, leaf_number(), set once its answers
     // are stored: what the pass that only makes answers reads, 32 KiB that
@@ -200,6 +201,10 @@ uint32_t filter_for_cell(const Nearest &n, Scratch &scratch, const SiteList *par
             bound = std::min(bound, (uint32_t)terms);
         }
     }
+#if GFX16_X86_VECTORS
+    if (simd_level() == Simd::avx2)
+        return keep_within_avx2(sites, least, count, bound, kept_sites);
+#endif
     // Written whether kept or not, counted only if kept: no branch to
     // mispredict on a coin toss.
     uint32_t kept = 0;
@@ -295,8 +300,7 @@ __attribute__((noinline)) uint16_t make_leaf(const Nearest &n, Scratch &scratch,
     leaf_sites(n, scratch.kept(), count, low, nearest);
     std::atomic<uint16_t> *cell = n.answers + colour_index(n, low[0], low[1], low[2]);
     for (int k = 0; k < 64; k++)
-        cell[colour_index(n, k >> 4, (k >> 2) & 3, k & 3)].store(n.site_code[nearest[k]] ^ unanswered,
-                                                                 std::memory_order_relaxed);
+        cell[n.in_leaf[k]].store(n.site_code[nearest[k]] ^ unanswered, std::memory_order_relaxed);
     const uint32_t leaf = leaf_number(r, g, b);
     n.made[leaf / 32].fetch_or(1u << (leaf % 32), std::memory_order_relaxed);
     return n.site_code[nearest[(r & 3) << 4 | (g & 3) << 2 | (b & 3)]] ^ unanswered;
@@ -393,6 +397,8 @@ bool build(Nearest *n)
             for (int bit = 0; bit < 8; bit++)
                 n->morton[c][v] |= (uint32_t)((v >> bit) & 1) << (3 * bit + 2 - c);
         }
+    for (int k = 0; k < 64; k++)
+        n->in_leaf[k] = colour_index(*n, k >> 4, (k >> 2) & 3, k & 3);
     // calloc: the pages of slots and answers never reached are never
     // touched, and an all-zero atomic is null or 0 on every platform we
     // build for.

@@ -59,6 +59,52 @@ AVX2 uint32_t cell_distances_avx2(const uint32_t *site_rgb, const uint16_t *site
     return most;
 }
 
+namespace {
+
+// For each mask of eight 16-bit lanes, the byte shuffle that moves the
+// lanes set in it to the front, in order.
+struct KeepShuffles {
+    alignas(16) uint8_t control[256][16];
+    KeepShuffles()
+    {
+        for (int mask = 0; mask < 256; mask++) {
+            int to = 0;
+            for (int lane = 0; lane < 8; lane++)
+                if (mask >> lane & 1) {
+                    control[mask][2 * to] = (uint8_t)(2 * lane);
+                    control[mask][2 * to + 1] = (uint8_t)(2 * lane + 1);
+                    to++;
+                }
+            for (; to < 8; to++)
+                control[mask][2 * to] = control[mask][2 * to + 1] = 0x80;
+        }
+    }
+};
+
+} // namespace
+
+AVX2 uint32_t keep_within_avx2(const uint16_t *sites, const uint32_t *least, uint32_t count, uint32_t bound,
+                               uint16_t *kept)
+{
+    static const KeepShuffles shuffles;
+    // Distances are below 2^18: compared as signed.
+    const __m256i most = _mm256_set1_epi32((int)std::min<uint32_t>(bound, INT32_MAX));
+    uint32_t n = 0, i = 0;
+    for (; i + 8 <= count; i += 8) {
+        __m256i too_far = _mm256_cmpgt_epi32(_mm256_loadu_si256((const __m256i *)(least + i)), most);
+        unsigned mask = ~(unsigned)_mm256_movemask_ps(_mm256_castsi256_ps(too_far)) & 255;
+        __m128i some = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i *)(sites + i)),
+                                        _mm_load_si128((const __m128i *)shuffles.control[mask]));
+        _mm_storeu_si128((__m128i *)(kept + n), some);
+        n += (uint32_t)__builtin_popcount(mask);
+    }
+    for (; i < count; i++) {
+        kept[n] = sites[i];
+        n += least[i] <= bound;
+    }
+    return n;
+}
+
 // 16-bit lanes, each a colour: the 16 greens and blues of one red in a
 // register, four reds. A squared distance of 65535 or more saturates at
 // 65535, which never wins: the nearest site is within 255 levels.

@@ -17,6 +17,11 @@
 uint32_t cell_distances_avx2(const uint32_t *site_rgb, const uint16_t *sites, uint32_t count, const int low[3],
                              int high, uint32_t *least);
 
+// The sites[i] whose least[i] is at most `bound`, in order, into `kept`
+// (room for `count`); returns how many.
+uint32_t keep_within_avx2(const uint16_t *sites, const uint32_t *least, uint32_t count, uint32_t bound,
+                          uint16_t *kept);
+
 // For each colour of the smallest cell whose lowest corner is `low`, in the
 // order (r & 3) << 4 | (g & 3) << 2 | (b & 3), the first of the `count`
 // sites (in the order given) at the least squared distance. Every colour
