@@ -160,14 +160,27 @@ AVX2 size_t answers_avx2(const uint16_t *answers, const uint8_t *px, int step, i
                   blue_shift = _mm_cvtsi32_si128(8 * blue);
     // Four bytes are read at each pixel: the last whole group is the one
     // that ends before the last pixel.
-    size_t i = 0;
-    for (; i + 8 < pixels; i += 8) {
-        __m256i v = _mm256_i32gather_epi32((const int *)(px + i * step), offsets, 1);
+    auto index_at = [&](size_t k) AVX2 {
+        __m256i v = _mm256_i32gather_epi32((const int *)(px + k * step), offsets, 1);
         __m256i r = _mm256_and_si256(_mm256_srl_epi32(v, red_shift), byte);
         __m256i g = _mm256_and_si256(_mm256_srl_epi32(v, green_shift), byte);
         __m256i b = _mm256_and_si256(_mm256_srl_epi32(v, blue_shift), byte);
-        __m256i at = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(spread(r), 2), _mm256_slli_epi32(spread(g), 1)),
-                                     spread(b));
+        return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(spread(r), 2), _mm256_slli_epi32(spread(g), 1)),
+                               spread(b));
+    };
+    // The loop waits on the answers, scattered over the table's pages: the
+    // answers of the pixels `ahead` on are asked for early. (It took a
+    // fifth off the coding pass's time here, in runs taken in turn.)
+    const size_t ahead = 64;
+    size_t i = 0;
+    for (; i + 8 < pixels; i += 8) {
+        if (i + ahead + 8 < pixels) {
+            alignas(32) uint32_t later[8];
+            _mm256_store_si256((__m256i *)later, index_at(i + ahead));
+            for (uint32_t at : later)
+                __builtin_prefetch(answers + at);
+        }
+        __m256i at = index_at(i);
         __m256i answer = _mm256_and_si256(_mm256_i32gather_epi32((const int *)answers, at, 2), low_half);
         // All eight stored: those after a colour without an answer are
         // stored again later.
