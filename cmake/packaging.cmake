@@ -66,6 +66,13 @@ a carrier's picture.")
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-gfx16)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
 set(CPACK_COMPONENT_PYTHON_DEPENDS library)
+# A compiled module serves the one version of Python it was built for; numpy
+# it finds at run time.
+if(GFX16_PYTHON_VERSION MATCHES "^([0-9]+)\\.([0-9]+)$")
+  math(EXPR next_minor "${CMAKE_MATCH_2} + 1")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+      "python3 (>= ${GFX16_PYTHON_VERSION}~), python3 (<< ${CMAKE_MATCH_1}.${next_minor}), python3-numpy")
+endif()
 set(CPACK_DEBIAN_PYTHON_DESCRIPTION "packed HSV picture codec - Python 3 module
 gfx16 stores a true-colour picture as 16-bit packed HSV codes in an 8-bit
 carrier picture twice as high. This package holds the module gfx16, which
