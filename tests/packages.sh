@@ -35,7 +35,8 @@ declare -A holds=(
     [libgfx16-dev]='usr/include/gfx16/codec.h usr/lib*/libgfx16.so usr/lib*/pkgconfig/gfx16.pc
         usr/lib*/cmake/gfx16/gfx16Config.cmake usr/lib*/cmake/gfx16/gfx16*.cmake
         usr/share/doc/libgfx16-dev/examples/CMakeLists.txt usr/share/doc/libgfx16-dev/examples/ppm_roundtrip.c'
-    [gfx16]='usr/bin/gfx16conv usr/bin/gfx16 usr/bin/gfx16-encode usr/share/man/man1/gfx16conv.1.gz'
+    [gfx16]='usr/bin/gfx16conv usr/bin/gfx16 usr/bin/gfx16-encode usr/share/man/man1/gfx16conv.1.gz
+        usr/share/man/man1/gfx16.1.gz usr/share/man/man1/gfx16-encode.1.gz'
     [python3-gfx16]='usr/lib/python3/dist-packages/gfx16.cpython-*.so'
 )
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
