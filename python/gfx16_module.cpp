@@ -67,7 +67,11 @@ Bytes take(const py::handle &object, const char *name, int ndim, bool channels)
         throw py::value_error(std::string(name) + ": " + wanted + " expected, not " + describe(array));
     if (array.shape(0) > INT_MAX || array.shape(1) > INT_MAX)
         raise(GFX16_EINVAL, std::string(name) + ": " + describe(array));
-    return Bytes::ensure(array);
+    // Checked above: a copy, if one is needed, can fail for want of memory alone.
+    Bytes contiguous = Bytes::ensure(array);
+    if (!contiguous)
+        raise(GFX16_ENOMEM, std::string(name) + ": a contiguous copy of " + describe(array));
+    return contiguous;
 }
 
 py::object encode(const py::handle &rgb_object, bool best, bool dither, bool preview)

@@ -4,9 +4,10 @@
 # and used from there alone: the golden client compiled against the unpacked
 # libgfx16-dev with pkg-config and run on the unpacked libgfx16-1 against the
 # reference digests, the example built with find_package, the unpacked
-# gfx16conv's decoded picture against the reference colours of its carrier's
-# codes, and the unpacked Python module imported. Every library a packaged
-# binary links must come from a package its package depends on.
+# gfx16conv's decoded picture against the reference colours of its
+# carrier's codes, and the unpacked Python module decoding that carrier
+# alike. Each package must hold its own files and no other, and every
+# library a packaged binary links must come from a package it depends on.
 #   packages.sh BUILD_DIR SOURCE_DIR WITH_PYTHON(0|1)
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -124,11 +125,17 @@ EOF
 
 if [ "$with_python" = 1 ]; then
     module=$(find "$work/one/python3-gfx16" -name 'gfx16*.so' -path '*python3*')
-    PYTHONPATH=$(dirname "$module") /usr/bin/python3 -c '
-import sys, gfx16
-assert gfx16.__file__ == sys.argv[1], gfx16.__file__
-assert gfx16.__version__ == sys.argv[2], gfx16.__version__' "$module" \
-        "$(dpkg-deb -f "$work"/debs/python3-gfx16_*.deb Version | cut -d- -f1)" || fail "the unpacked Python module"
+    PYTHONPATH=$(dirname "$module") /usr/bin/python3 - "$module" "$work" \
+        "$(dpkg-deb -f "$work"/debs/python3-gfx16_*.deb Version | cut -d- -f1)" <<'EOF' || fail "the unpacked Python module"
+import sys
+import numpy as np
+from PIL import Image
+import gfx16
+module, work, version = sys.argv[1:]
+assert gfx16.__file__ == module and gfx16.__version__ == version, (gfx16.__file__, gfx16.__version__)
+carrier = gfx16.carrier_from_bmp(open(work + "/carrier.bmp", "rb").read())
+assert (gfx16.decode(carrier) == np.asarray(Image.open(work + "/decoded.bmp").convert("RGB"))).all()
+EOF
 fi
 
 [ "$failed" = 0 ] && echo "ok - the packages: lintian, dependencies, golden digests, gfx16conv"

@@ -95,7 +95,7 @@ def test_encoders_as_gfx16conv_writes_them(tmp_path, options):
         assert np.array_equal(preview, TABLE[codes(carrier)])
 
 
-@pytest.mark.parametrize("mode, size", [("P", (7, 5)), ("L", (1, 1)), ("1", (13, 4))])
+@pytest.mark.parametrize("mode, size", [("P", (7, 5)), ("L", (1, 2)), ("1", (13, 4))])
 def test_carrier_from_pillows_bmp(tmp_path, mode, size):
     indices = np.random.default_rng(3).integers(0, 2 if mode == "1" else 256, size[::-1]).astype(np.uint8)
     image = Image.fromarray(indices * 255 if mode == "1" else indices).convert(mode)
@@ -173,6 +173,29 @@ def test_arrays_laid_out_otherwise_are_copied(rgb):
     carrier = gfx16.encode(rgb)[:, ::-1]
     assert np.array_equal(gfx16.decode(carrier), gfx16.decode(np.ascontiguousarray(carrier)))
     assert gfx16.carrier_to_bmp(carrier) == gfx16.carrier_to_bmp(np.ascontiguousarray(carrier))
+
+
+OUT_OF_MEMORY = """
+import resource
+import numpy as np
+import gfx16
+rgb = np.zeros((2048, 2048, 3), np.uint8)
+gfx16.encode(rgb[:8, :8], best=True, dither=True)  # the search's tables, made once
+size = next(int(line.split()[1]) * 1024 for line in open("/proc/self/status") if line.startswith("VmSize"))
+limit = size + rgb.size * 2 // 3 + (4 << 20)  # the carrier and a little more
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+try:
+    gfx16.encode(rgb, best=True, dither=True)
+except MemoryError as e:
+    print("MemoryError:", e)
+"""
+
+
+def test_out_of_memory_raises_memory_error_with_the_librarys_reason():
+    """Room in the address space for the carrier, not for the 2 bytes a
+    pixel that the dithering search needs besides."""
+    run = subprocess.run([sys.executable, "-c", OUT_OF_MEMORY], capture_output=True, text=True, check=True)
+    assert run.stdout.strip() == "MemoryError: " + reason(ENOMEM)
 
 
 def test_version_is_the_projects():
