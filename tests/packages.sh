@@ -48,8 +48,8 @@ for deb in "$work"/debs/*.deb; do
     depends=$(dpkg-deb -f "$deb" Depends | sed 's/([^)]*)//g; s/[,|]/ /g')
     mkdir -p "$work/one/$name"
     dpkg-deb -x "$deb" "$work/one/$name"
-    files=$(cd "$work/one/$name" && find . ! -type d | sed 's|^\./||' |
-        grep -v -x -e "usr/share/doc/$name/copyright" -e "usr/share/doc/$name/changelog.Debian.gz" || true)
+    files=$(find "$work/one/$name" ! -type d -printf '%P\n' |
+        grep -v -x -e "usr/share/doc/$name/copyright" -e "usr/share/doc/$name/changelog.Debian.gz")
     for pattern in ${holds[$name]}; do
         matched=0
         for file in $files; do
@@ -87,7 +87,8 @@ for name in libgfx16-1 libgfx16-dev; do
 done
 pc=$(find "$root" -name gfx16.pc)
 libdir=$(dirname "$(find "$root" -name 'libgfx16.so.1')")
-export PKG_CONFIG_SYSROOT_DIR=$root PKG_CONFIG_LIBDIR=$(dirname "$pc") PKG_CONFIG_PATH=
+PKG_CONFIG_LIBDIR=$(dirname "$pc")
+export PKG_CONFIG_SYSROOT_DIR=$root PKG_CONFIG_LIBDIR PKG_CONFIG_PATH=
 export LD_LIBRARY_PATH=$libdir
 # shellcheck disable=SC2046
 cc -std=c99 -Wall -Wextra -Werror -O2 -pthread -o "$work/codec_golden" "$src/tests/codec_golden.c" \
