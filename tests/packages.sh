@@ -49,7 +49,7 @@ for deb in "$work"/debs/*.deb; do
     mkdir -p "$work/one/$name"
     dpkg-deb -x "$deb" "$work/one/$name"
     files=$(find "$work/one/$name" ! -type d -printf '%P\n' |
-        grep -v -x -e "usr/share/doc/$name/copyright" -e "usr/share/doc/$name/changelog.Debian.gz")
+        grep -v -x -e "usr/share/doc/$name/copyright" -e "usr/share/doc/$name/changelog.Debian.gz" || true)
     for pattern in ${holds[$name]}; do
         matched=0
         for file in $files; do
