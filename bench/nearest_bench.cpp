@@ -194,7 +194,7 @@ double median(std::vector<double> v)
 struct FormatEncoder {
     const BenchPicture &pic;
     std::vector<uint8_t> carrier;
-    explicit FormatEncoder(const BenchPicture &pic) : pic(pic), carrier((size_t)pic.w * 2 * pic.h)
+    explicit FormatEncoder(const BenchPicture &picture) : pic(picture), carrier((size_t)pic.w * 2 * pic.h)
     {
         prepare_encoder();
     }

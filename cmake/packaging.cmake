@@ -108,8 +108,16 @@ file(WRITE ${PROJECT_BINARY_DIR}/debian/changelog.Debian
 ")
 execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/debian/changelog.Debian)
 
-get_cmake_property(packaged_components COMPONENTS)
-foreach(component IN LISTS packaged_components)
+# The components are named here rather than gathered from the install rules,
+# since the programs' rules come after this file.
+set(CPACK_COMPONENTS_ALL library development)
+if(GFX16_PROGRAMS)
+  list(APPEND CPACK_COMPONENTS_ALL programs)
+endif()
+if(GFX16_PYTHON)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
+foreach(component IN LISTS CPACK_COMPONENTS_ALL)
   string(TOUPPER ${component} name)
   set(package ${CPACK_DEBIAN_${name}_PACKAGE_NAME})
   install(FILES ${PROJECT_BINARY_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz

@@ -77,8 +77,8 @@ struct Rows {
     gfx16_layout layout;
     ptrdiff_t stride;
     std::vector<uint8_t> memory;
-    Rows(int w, int h, const gfx16_layout &l)
-        : w(w), h(h), bytes(l.bytes_per_pixel), layout(l), stride((ptrdiff_t)w * l.bytes_per_pixel + 5),
+    Rows(int width, int height, const gfx16_layout &l)
+        : w(width), h(height), bytes(l.bytes_per_pixel), layout(l), stride((ptrdiff_t)w * l.bytes_per_pixel + 5),
           memory((size_t)(stride * (h + 2)), marker)
     {
     }

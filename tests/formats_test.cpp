@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "files/carrier_palette.h"
+#include "codec/carrier_palette.h"
 #include "files/exif.h"
 #include "files/jpeg.h"
 #include "files/png.h"

@@ -238,8 +238,8 @@ TEST(Readers, FuzzerFinds)
     DIR *dir = opendir(REGRESSIONS_DIR);
     ASSERT_NE(dir, nullptr);
     int seen = 0;
-    while (dirent *e = readdir(dir)) {
-        std::string name = e->d_name;
+    while (dirent *entry = readdir(dir)) {
+        std::string name = entry->d_name;
         if (name[0] == '.' || name.find("README") == 0)
             continue;
         SCOPED_TRACE(name);

@@ -461,6 +461,22 @@ int nearest_codes_of(const uint8_t *pixels, int bytes_per_pixel, int red, int gr
     return n ? codes_of_run(*n, pixels, bytes_per_pixel, red, green, blue, count, codes) : -1;
 }
 
+int nearest_reach(const uint8_t *pixels, int bytes_per_pixel, int red, int green, int blue, size_t count)
+{
+    const Nearest *n = nearest_structure();
+    if (!n)
+        return -1;
+    Scratch scratch;
+    int last_colour = -1;
+    for (const uint8_t *px = pixels; count > 0; count--, px += bytes_per_pixel) {
+        int colour = px[red] | px[green] << 8 | px[blue] << 16;
+        if (colour != last_colour && find_code(*n, scratch, px[red], px[green], px[blue]) < 0)
+            return -1;
+        last_colour = colour;
+    }
+    return 0;
+}
+
 int nearest_codes(const uint8_t *rgb, size_t pixels, uint16_t *codes)
 {
     const Nearest *n = nearest_structure();
@@ -468,7 +484,7 @@ int nearest_codes(const uint8_t *rgb, size_t pixels, uint16_t *codes)
         return -1;
     if (pixels < ((size_t)1 << 16))
         return codes_of_run(*n, rgb, 3, 0, 1, 2, pixels, codes);
-    unsigned threads = std::min(std::thread::hardware_concurrency(), 8u);
+    unsigned threads = std::min(codec_threads(), most_codec_threads);
     if (threads < 2)
         return codes_of_run(*n, rgb, 3, 0, 1, 2, pixels, codes);
     // Equal runs of pixels for each thread; each answer is exact whichever

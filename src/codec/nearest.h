@@ -30,6 +30,10 @@ int nearest_codes(const uint8_t *rgb, size_t pixels, uint16_t *codes);
 int nearest_codes_of(const uint8_t *pixels, int bytes_per_pixel, int red, int green, int blue, size_t count,
                      uint16_t *codes);
 
+// Makes all that nearest_codes_of needs for these pixels, so that it then
+// needs no memory: 0, or -1 when there is not enough.
+int nearest_reach(const uint8_t *pixels, int bytes_per_pixel, int red, int green, int blue, size_t count);
+
 // Codes for a w x h picture (rows top to bottom, no padding) with the error
 // of each pixel (its colour, plus the error it received, minus the decoded
 // colour of its code) carried to its neighbours by serpentine Floyd-Steinberg.

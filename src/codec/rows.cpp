@@ -150,3 +150,12 @@ bool encode_best_rows(const RowJob &j, int first, int end)
     }
     return true;
 }
+
+bool reach_best_rows(const RowJob &j, int first, int end)
+{
+    const gfx16_layout &l = j.layout;
+    for (int k = first; k < end; k++)
+        if (nearest_reach(j.pixels + k * j.pixel_stride, l.bytes_per_pixel, l.red, l.green, l.blue, (size_t)j.w) != 0)
+            return false;
+    return true;
+}

@@ -29,8 +29,13 @@ struct RowJob {
 void encode_rows(const RowJob &j, int first, int end);
 
 // Rows [first, end) of the job, every pixel given its nearest code. False
-// when the search ran out of memory.
+// when the search ran out of memory, which it cannot after reach_best_rows
+// of the same rows.
 bool encode_best_rows(const RowJob &j, int first, int end);
+
+// Makes all that the search needs for the pixels of rows [first, end).
+// False when there is not enough memory for it.
+bool reach_best_rows(const RowJob &j, int first, int end);
 
 // Rows [first, end) of a carrier decoded into pixels in layout `l`.
 void decode_rows(const uint8_t *low, const uint8_t *high, ptrdiff_t carrier_stride, int w, int first, int end,

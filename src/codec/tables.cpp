@@ -92,10 +92,10 @@ void build_quant_previews(EncoderTables *t, int first, int end)
 // Static storage: nothing to allocate, so building them cannot fail.
 EncoderTables tables;
 
-// Runs the tasks on this thread and, when one can be started, a second:
-// each takes the next task not yet taken. The tables are a few milliseconds'
-// work, which is most of what a small picture costs. No task allocates or
-// throws, so the tables are always there, whatever memory is left.
+// Runs the tasks on this thread and, when the limit allows and one can be
+// started, a second, each taking the next task not yet taken: the tables are a few milliseconds' work, which is most
+// of what a small picture costs. No task allocates or throws, so the tables
+// are always there, whatever memory is left.
 typedef void (*TableTask)(EncoderTables *);
 
 template <size_t N>

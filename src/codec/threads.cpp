@@ -15,9 +15,31 @@ unsigned codec_threads(void)
         return 1;
     int limit = thread_limit.load(std::memory_order_relaxed);
     // Asked once: the system answers by reading a file.
-    static const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
-    return limit > 0 ? std::min((unsigned)limit, 8u) : cores;
+    static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return limit > 0 ? (unsigned)limit : cores;
 }
 
 CodecOnThisThread::CodecOnThisThread() : before(this_thread_only) { this_thread_only = true; }
 CodecOnThisThread::~CodecOnThisThread() { this_thread_only = before; }
+
+AheadOfUse::AheadOfUse(void (*task)(void))
+{
+    if (!task || codec_threads() < 2)
+        return;
+    try {
+        thread = std::thread([task] {
+            try {
+                task();
+            } catch (...) {
+                // done again, and failing again, where it is needed
+            }
+        });
+    } catch (...) {
+    }
+}
+
+AheadOfUse::~AheadOfUse()
+{
+    if (thread.joinable())
+        thread.join();
+}

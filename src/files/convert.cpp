@@ -73,7 +73,7 @@ Error for_slices(int w, int h, bool bottom_up, bool in_order, Work work)
 // A codec's status as an error; it concerns the input.
 Error codec_error(int status)
 {
-    return Error(status == -2 ? Error::codec_out_of_memory : Error::codec_refused);
+    return Error(status == GFX16_ENOMEM ? Error::codec_out_of_memory : Error::codec_refused);
 }
 
 // Error diffusion carries each row's error into the next: the picture is

@@ -25,7 +25,7 @@ struct Error {
     int file = 0;
 
     Error() = default;
-    Error(Kind kind, std::string detail = "") : kind(kind), detail(std::move(detail)) {}
+    Error(Kind k, std::string why = "") : kind(k), detail(std::move(why)) {}
     explicit operator bool() const { return kind != none; }
 
     // In words, without the file's name ("truncated file", "not a carrier:

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "files/bytes.h"
+#include "codec/bytes.h"
 #include "files/exif.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "files/carrier_palette.h"
+#include "codec/carrier_palette.h"
 #include "files/png_io.h"
 
 namespace {

@@ -43,15 +43,16 @@ namespace {
 // for a stream.
 class BmpSink : public RowSink {
 public:
-    BmpSink(OutputFile &out, int w, int items, int rows_per_item)
-        : out(out), items(items), stride(bmp_stride(w, rows_per_item == 1 ? 24 : 8)),
-          header(bmp_header(w, items * rows_per_item, rows_per_item == 1 ? 24 : 8)), next(header.size())
+    BmpSink(OutputFile &to, int w, int item_count, int rows_an_item)
+        : out(to), items(item_count), stride(bmp_stride(w, rows_an_item == 1 ? 24 : 8)),
+          header_size(bmp_header_size(rows_an_item == 1 ? 24 : 8)), next(header_size)
     {
-        this->rows_per_item = rows_per_item;
+        rows_per_item = rows_an_item;
         sequential = !out.seekable();
+        bmp_header(w, items * rows_per_item, rows_per_item == 1 ? 24 : 8, header);
     }
 
-    Error start() { return out.seekable() ? out.write_at(0, header.data(), header.size()) : out.write(header.data(), header.size()); }
+    Error start() { return out.seekable() ? out.write_at(0, header, header_size) : out.write(header, header_size); }
 
     Error room(int first, int count, Rows *space, Block *block) override
     {
@@ -75,7 +76,7 @@ public:
     Error put(Block *block) override
     {
         const Block &b = block ? *block : own;
-        uint64_t at = header.size() + (uint64_t)(items - b.first - b.count) * rows_per_item * stride;
+        uint64_t at = header_size + (uint64_t)(items - b.first - b.count) * rows_per_item * stride;
         size_t size = (size_t)((uint64_t)b.count * rows_per_item * stride);
         if (out.seekable())
             return out.write_at(at, b.bytes.data(), size);
@@ -91,7 +92,8 @@ private:
     OutputFile &out;
     int items;
     uint64_t stride;
-    std::vector<uint8_t> header;
+    size_t header_size;
+    uint8_t header[bmp_header_most];
     uint64_t next;
     Block own;
 };
@@ -103,11 +105,11 @@ typedef Error (*WholeWriter)(FILE *f, int w, int rows, const uint8_t *bytes);
 
 class HeldSink : public RowSink {
 public:
-    HeldSink(OutputFile &out, WholeWriter writer, int w, int items, int rows_per_item)
-        : out(out), writer(writer), w(w), row_bytes(rows_per_item == 1 ? 3 * w : w),
-          file_rows(items * rows_per_item), bytes((size_t)row_bytes * file_rows)
+    HeldSink(OutputFile &to, WholeWriter write, int width, int items, int rows_an_item)
+        : out(to), writer(write), w(width), row_bytes(rows_an_item == 1 ? 3 * width : width),
+          file_rows(items * rows_an_item), bytes((size_t)row_bytes * file_rows)
     {
-        this->rows_per_item = rows_per_item;
+        rows_per_item = rows_an_item;
     }
 
     Error room(int first, int, Rows *space, Block *) override

@@ -2,20 +2,20 @@
 
 #include <utility>
 
-HeldRows::HeldRows(std::vector<uint8_t> bytes, int w, int h, int rows_per_item, int file_rows)
-    : HeldRows(nullptr, w, h, rows_per_item, file_rows)
+HeldRows::HeldRows(std::vector<uint8_t> own, int width, int items, int rows_an_item, int rows_in_file)
+    : HeldRows(nullptr, width, items, rows_an_item, rows_in_file)
 {
-    held = std::move(bytes);
-    this->bytes = held.data();
+    held = std::move(own);
+    bytes = held.data();
 }
 
-HeldRows::HeldRows(uint8_t *bytes, int w, int h, int rows_per_item, int file_rows)
-    : bytes(bytes), row_bytes(rows_per_item == 1 ? 3 * w : w)
+HeldRows::HeldRows(uint8_t *theirs, int width, int items, int rows_an_item, int rows_in_file)
+    : bytes(theirs), row_bytes(rows_an_item == 1 ? 3 * width : width)
 {
-    this->w = w;
-    this->h = h;
-    this->rows_per_item = rows_per_item;
-    this->file_rows = file_rows;
+    w = width;
+    h = items;
+    rows_per_item = rows_an_item;
+    file_rows = rows_in_file;
 }
 
 Error HeldRows::rows(int first, int, Rows *out, Block *)
@@ -27,12 +27,12 @@ Error HeldRows::rows(int first, int, Rows *out, Block *)
     return Error();
 }
 
-BmpRows::BmpRows(Input &in, const BmpInfo &info, int rows_per_item)
-    : in(in), info(info), layout(rows_per_item == 1 ? bmp_row_layout(info) : gfx16_layout{})
+BmpRows::BmpRows(Input &from, const BmpInfo &headers, int rows_an_item)
+    : in(from), info(headers), layout(rows_an_item == 1 ? bmp_row_layout(headers) : gfx16_layout{})
 {
     w = info.width;
-    h = info.height / rows_per_item;
-    this->rows_per_item = rows_per_item;
+    h = info.height / rows_an_item;
+    rows_per_item = rows_an_item;
     file_rows = info.height;
     format = "BMP";
     bottom_up = !info.top_down;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "files/bytes.h"
+#include "codec/bytes.h"
 
 namespace {
 

@@ -11,11 +11,13 @@
 #include <new>
 #include <string>
 
-#include "programs/gfx16/bitmap_codec.h"
+// The file layer's first: GCC's -Wshadow takes FileFormat::bmp, declared
+// after the global bmp, for a shadow of it.
 #include "files/input.h"
 #include "files/load.h"
 #include "files/signals.h"
 #include "files/write.h"
+#include "programs/gfx16/bitmap_codec.h"
 #include "programs/gfx16/viewer.h"
 
 static const int mode = GFX16_MODE;

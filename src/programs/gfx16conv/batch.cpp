@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <new>
-#include <thread>
+#include <optional>
 
+#include "codec/threads.h"
 #include "files/output.h"
 #include "gfx16/codec.h"
 #include "programs/gfx16conv/gfx16conv.h"
@@ -173,15 +175,19 @@ int convert_files(bool encode, const std::vector<const char *> &files, const Opt
             report(batch[i].input, batch[i].refused);
     }
 
-    unsigned jobs = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
-    jobs = std::max(1u, std::min<unsigned>(jobs, (unsigned)todo.size()));
-    // The cores go to the files; each file's codec then works on its own.
-    if (jobs > 1)
-        gfx16_set_threads(1);
+    // --jobs sets the limit on threads, which the files then share; without
+    // it, one a core.
+    if (o.jobs)
+        gfx16_set_threads((int)std::min<unsigned>(o.jobs, INT_MAX));
+    const unsigned jobs = std::max(1u, std::min<unsigned>(codec_threads(), (unsigned)todo.size()));
     std::atomic<size_t> next{0};
     // The refused files count as done, and failed, from the start.
     size_t done = batch.size() - todo.size(), failed = done;
     auto worker = [&] {
+        // The cores go to the files; each file's codec then works on its own.
+        std::optional<CodecOnThisThread> one_thread;
+        if (jobs > 1)
+            one_thread.emplace();
         for (size_t k; (k = next++) < todo.size();) {
             const BatchFile &b = batch[todo[k]];
             Quality quality;
@@ -209,25 +215,14 @@ int convert_files(bool encode, const std::vector<const char *> &files, const Opt
     };
     // A worker that cannot even report a failure (no memory for its words)
     // ends; the others go on with the rest.
-    auto worker_to_the_end = [&] {
+    run_shares(jobs, [&](unsigned) {
         try {
             worker();
         } catch (...) {
             failed++;
             fputs("gfx16conv: not enough memory\n", stderr);
         }
-    };
-    std::vector<std::thread> pool;
-    for (unsigned j = 1; j < jobs; j++) {
-        try {
-            pool.emplace_back(worker_to_the_end);
-        } catch (...) {
-            break;  // fewer helpers; this thread does the rest
-        }
-    }
-    worker_to_the_end();
-    for (std::thread &t : pool)
-        t.join();
+    });
     if (!o.quiet)
         printf("%zu succeeded, %zu failed\n", batch.size() - failed, failed);
     return failed ? 1 : 0;

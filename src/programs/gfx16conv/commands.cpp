@@ -1,9 +1,9 @@
 // gfx16conv's commands on one file each: encode, decode, info and compare.
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "codec/nearest.h"
+#include "codec/threads.h"
 #include "files/describe.h"
 #include "files/input.h"
 #include "files/load.h"
@@ -61,28 +61,9 @@ bool distinct(const Input &in, OutputFile &a, OutputFile *b)
     return true;
 }
 
-// The search's tables built on another core while the files are opened
-// and the first rows read; joined when it goes.
-class NearestPrepared {
-public:
-    explicit NearestPrepared(bool wanted)
-    {
-        if (wanted) {
-            try {
-                thread = std::thread(prepare_nearest);
-            } catch (...) {
-            }
-        }
-    }
-    ~NearestPrepared()
-    {
-        if (thread.joinable())
-            thread.join();
-    }
-
-private:
-    std::thread thread;
-};
+// The search's tables, built on another core while the files are opened
+// and the first rows read.
+void prepare_search(void) { prepare_nearest(); }
 
 // The whole picture in a file, as RGB.
 Error read_picture(const char *name, const Options &o, Picture *out)
@@ -107,7 +88,7 @@ int encode_file(const char *input, const char *carrier_name, const char *preview
     FileFormat preview_format = FileFormat::bmp;
     if (preview_name && !picture_format_for(preview_name, &preview_format))
         return report(preview_name, unknown_format);
-    NearestPrepared nearest(o.best);
+    AheadOfUse search(o.best ? prepare_search : nullptr);
     Input in;
     OutputFile carrier, preview;
     if (Error e = open_input(input, &in))
@@ -127,8 +108,8 @@ int encode_file(const char *input, const char *carrier_name, const char *preview
     const FileToWrite outputs[] = {{&carrier, carrier_format_for(carrier_name), true},
                                    {&preview, preview_format, false}};
     e = write_files(outputs, preview_name ? 2 : 1, source->w, source->h, [&](RowSink *const sinks[]) {
-        Error e = encode_stream(*source, *sinks[0], sinks[1], o.encoder());
-        return e || !quality ? e : measure(measured, o.encoder(), quality);
+        Error coded = encode_stream(*source, *sinks[0], sinks[1], o.encoder());
+        return coded || !quality ? coded : measure(measured, o.encoder(), quality);
     });
     const char *names[] = {input, carrier_name, preview_name};
     return e ? report(names[e.file], in_words(e, "picture")) : 0;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <thread>
 
 #include "codec/threads.h"
 
@@ -19,15 +18,15 @@ bool comparable(const Picture &a, const Picture &b)
 }
 
 // Runs work(first_row, end_row) on consecutive slices of rows, one slice per
-// hardware thread. A slice whose thread cannot be started runs here instead;
-// an exception in any (not enough memory) is thrown here once all have ended.
+// thread the limit allows. A slice whose thread cannot be started runs here
+// instead; an exception in any (not enough memory) is thrown here once all
+// have ended.
 template <class Work>
 void split_rows(int rows, const Work &work)
 {
-    unsigned parts = std::min(std::max(std::thread::hardware_concurrency(), 1u), most_shares);
     if (rows < 1)
         return;
-    parts = std::min(parts, (unsigned)rows);
+    const unsigned parts = std::min({codec_threads(), most_threads, (unsigned)rows});
     run_shares(parts, [&](unsigned p) {
         work((int)((int64_t)rows * p / parts), (int)((int64_t)rows * (p + 1) / parts));
     });

@@ -40,7 +40,7 @@
 // does not hold w * h * 3 bytes give NaN from the numbers (all three in
 // Quality) and an empty picture (w = h = 0) from difference_picture.
 //
-// The work is split by rows over std::thread::hardware_concurrency() threads.
+// The work is split by rows over as many threads as gfx16_set_threads allows.
 #ifndef GFX16_PROGRAMS_METRICS_H
 #define GFX16_PROGRAMS_METRICS_H
 

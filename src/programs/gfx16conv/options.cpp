@@ -7,11 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "gfx16/codec.h"
 #include "programs/gfx16conv/gfx16conv.h"
-
-#ifndef GFX16_VERSION
-#define GFX16_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -66,8 +63,9 @@ const char help[] =
     "                    file done, [N/TOTAL], and one for the count\n"
     "  --png             with --out-dir: write PNG instead of BMP\n"
     "  --preview         with --out-dir, encode: write the previews too\n"
-    "  --jobs N          with --out-dir: files converted at once (default: one\n"
-    "                    a core); one failed file does not stop the others\n"
+    "  --jobs N          with --out-dir: files converted at once, on N threads\n"
+    "                    in all (default: one a core); one failed file does\n"
+    "                    not stop the others\n"
     "  --max-pixels N    refuse pictures of more than N pixels (default\n"
     "                    134217728, i.e. 128 Mi; 0 for none but 32768 a side)\n"
     "  --force           replace outputs that are write-protected\n"
@@ -132,7 +130,7 @@ int read_command_line(int argc, char **argv, CommandLine *out)
         if (argc > 2)
             return bad_usage(first + " takes nothing after it");
         if (first == "--version")
-            printf("gfx16conv %s\n", GFX16_VERSION);
+            printf("gfx16conv %s\n", gfx16_version());
         else
             printf("%s\n%s", usage, help);
         return 0;

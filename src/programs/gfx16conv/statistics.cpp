@@ -21,7 +21,7 @@ Error measure(const Picture &picture, Encoder encoder, Quality *quality)
         if (status == 0)
             status = gfx16_decode(codes.data(), picture.w, 2 * picture.h, decoded.rgb.data());
         if (status != 0)
-            return Error(status == -2 ? Error::codec_out_of_memory : Error::codec_refused);
+            return Error(status == GFX16_ENOMEM ? Error::codec_out_of_memory : Error::codec_refused);
         *quality = compare_pictures(picture, decoded);
         return Error();
     } catch (const std::bad_alloc &) {

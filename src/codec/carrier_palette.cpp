@@ -1,4 +1,4 @@
-#include "files/carrier_palette.h"
+#include "codec/carrier_palette.h"
 
 const uint8_t carrier_palette[256][3] = {
     {0, 0, 0}, {0, 0, 170}, {0, 170, 0}, {0, 170, 170}, {170, 0, 0}, {170, 0, 170}, {170, 85, 0}, {170, 170, 170},

@@ -2,8 +2,8 @@
 // installs as its default palette, which carriers have always carried. The
 // palette means nothing to the codec; keeping it keeps the files the same to
 // the byte.
-#ifndef GFX16_FILES_CARRIER_PALETTE_H
-#define GFX16_FILES_CARRIER_PALETTE_H
+#ifndef GFX16_CODEC_CARRIER_PALETTE_H
+#define GFX16_CODEC_CARRIER_PALETTE_H
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 // Numbers as files store them: little-endian (BMP, TGA, PCX) and big-endian
 // (PNG, JPEG), 16 and 32 bits.
-#ifndef GFX16_FILES_BYTES_H
-#define GFX16_FILES_BYTES_H
+#ifndef GFX16_CODEC_BYTES_H
+#define GFX16_CODEC_BYTES_H
 
 #include <cstdint>
 
