@@ -105,13 +105,15 @@ cmake --build "$work/example" >/dev/null
 
 # The unpacked gfx16conv encodes and decodes; the decoded picture must hold
 # the reference colour of each code of the carrier, as Pillow reads both,
-# and the example's decoding of the same picture must match it.
+# and the example's carrier file and decoding of the same picture must be
+# gfx16conv's.
 /usr/bin/python3 "$src/scripts/make-sample.py" --photo --size 61x37 "$work/picture.bmp"
 /usr/bin/python3 -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2])' \
     "$work/picture.bmp" "$work/picture.ppm"
 "$work/one/gfx16/usr/bin/gfx16conv" encode "$work/picture.bmp" "$work/carrier.bmp"
 "$work/one/gfx16/usr/bin/gfx16conv" decode "$work/carrier.bmp" "$work/decoded.bmp"
-"$work/example/ppm_roundtrip" "$work/picture.ppm" "$work/example.ppm" >/dev/null
+"$work/example/ppm_roundtrip" "$work/picture.ppm" "$work/example.bmp" "$work/example.ppm" >/dev/null
+cmp -s "$work/example.bmp" "$work/carrier.bmp" || fail "the example's carrier file is not gfx16conv's"
 /usr/bin/python3 - "$work" "$src/tests/golden/decoded-codes.rgb" <<'EOF' || fail "gfx16conv's or the example's decoded picture"
 import sys
 import numpy as np
