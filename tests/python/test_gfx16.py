@@ -145,7 +145,8 @@ REFUSED = [
 ]
 
 
-@pytest.mark.parametrize("call, argument, error, message", REFUSED)
+@pytest.mark.parametrize("call, argument, error, message", REFUSED,
+                         ids=[f"{case[0]}-{i}" for i, case in enumerate(REFUSED)])
 def test_refused_with_a_reason(call, argument, error, message):
     before = np.copy(argument) if isinstance(argument, np.ndarray) else None
     with pytest.raises(error) as raised:
