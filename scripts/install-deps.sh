@@ -17,6 +17,9 @@ packages=(
     python3-numpy python3-skimage    # reference quality numbers for the tests
     libqoi-dev time valgrind         # benchmarks (QOI beside the codec; callgrind)
     clang libclang-rt-14-dev         # sanitizer and fuzzing builds
+    dpkg-dev file lintian            # Debian packages: dpkg-shlibdeps, checked by lintian
+    pybind11-dev python3-dev         # the Python module
+    python3-pytest                   # its tests
 )
 
 missing=()
