@@ -18,6 +18,9 @@ packages=(
     libqoi-dev time valgrind         # benchmarks (QOI beside the codec; callgrind)
     opencv-doc                       # benchmarks: two of the photographs of the mosaic
     clang libclang-rt-14-dev         # sanitizer and fuzzing builds
+    dpkg-dev file lintian            # Debian packages: dpkg-shlibdeps, checked by lintian
+    pybind11-dev python3-dev         # the Python module
+    python3-pytest                   # its tests
 )
 
 missing=()
