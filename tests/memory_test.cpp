@@ -155,9 +155,10 @@ TEST(Memory, CallsReturnTheirErrorAndNeverAbort)
         {"format encoder, no memory left", Cut::address_space, 0, 1024, 256, gfx16_encode, 0},
         {"nearest codes, no memory left for the search", Cut::address_space, 0, 1024, 256, gfx16_encode_best,
          GFX16_ENOMEM},
-        // Room for the search's tables, but not for all the cells that
-        // noise reaches.
-        {"nearest codes, memory runs out in the search", Cut::address_space, 32 << 20, 1024, 256,
+        // Room for the search's tables (its answers take 32 MiB of address
+        // space), but not for all the cells that noise reaches: the pass
+        // that makes them must meet the lack before a code is written.
+        {"nearest codes, memory runs out in the search", Cut::address_space, 48 << 20, 1024, 256,
          gfx16_encode_best, GFX16_ENOMEM},
         {"nearest codes, no memory on the worker threads", Cut::workers_new, 0, 1024, 256, gfx16_encode_best, 0},
         // 50,000,000 x 1: 100 MB of codes, then 1.2 GB of error rows.
