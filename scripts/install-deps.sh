@@ -16,7 +16,11 @@ packages=(
     imagemagick python3 python3-pil  # picture checks, the sample picture
     python3-numpy python3-skimage    # reference quality numbers for the tests
     libqoi-dev time valgrind         # benchmarks (QOI beside the codec; callgrind)
+    opencv-doc                       # benchmarks: two of the photographs of the mosaic
     clang libclang-rt-14-dev         # sanitizer and fuzzing builds
+    dpkg-dev file lintian            # Debian packages: dpkg-shlibdeps, checked by lintian
+    pybind11-dev python3-dev         # the Python module
+    python3-pytest                   # its tests
     emscripten node-acorn            # the page: C++ to WebAssembly (its optimizer needs acorn)
     chromium nodejs                  # the page's tests: the browser they drive, and Node to drive it
 )

@@ -115,6 +115,10 @@ struct MemoryCase {
     int w, h;
     int (*call)(const unsigned char *rgb, int w, int h, unsigned char *carrier, unsigned char *preview);
     int status;
+    // Done is as good as `status` when which thread meets the lack depends
+    // on the scheduler: the caller's own thread may take every share
+    // before a worker takes its first.
+    bool or_done = false;
 };
 
 const uint8_t marker = 0xA5;
@@ -128,7 +132,7 @@ void run_starved(const MemoryCase &c)
     cut_memory(c.cut, c.headroom);
     int status = c.call(rgb.data(), c.w, c.h, carrier.data(), nullptr);
     starving = false;
-    if (status != c.status) {
+    if (status != c.status && !(c.or_done && status == 0)) {
         fprintf(stderr, "status %d, expected %d\n", status, c.status);
         _exit(1);
     }
@@ -155,9 +159,10 @@ TEST(Memory, CallsReturnTheirErrorAndNeverAbort)
         {"format encoder, no memory left", Cut::address_space, 0, 1024, 256, gfx16_encode, 0},
         {"nearest codes, no memory left for the search", Cut::address_space, 0, 1024, 256, gfx16_encode_best,
          GFX16_ENOMEM},
-        // Room for the search's tables, but not for all the cells that
-        // noise reaches.
-        {"nearest codes, memory runs out in the search", Cut::address_space, 32 << 20, 1024, 256,
+        // Room for the search's tables (its answers take 32 MiB of address
+        // space), but not for all the cells that noise reaches: the pass
+        // that makes them must meet the lack before a code is written.
+        {"nearest codes, memory runs out in the search", Cut::address_space, 48 << 20, 1024, 256,
          gfx16_encode_best, GFX16_ENOMEM},
         {"nearest codes, no memory on the worker threads", Cut::workers_new, 0, 1024, 256, gfx16_encode_best, 0},
         // 50,000,000 x 1: 100 MB of codes, then 1.2 GB of error rows.
@@ -167,7 +172,8 @@ TEST(Memory, CallsReturnTheirErrorAndNeverAbort)
          gfx16_encode_dithered, GFX16_ENOMEM},
         // Not the library's, but threads of ours all the same (2, by the
         // limit): the worker's exception comes back to the caller.
-        {"quality numbers, no memory on the worker threads", Cut::workers_new, 0, 256, 256, quality, GFX16_ENOMEM},
+        {"quality numbers, no memory on the worker threads", Cut::workers_new, 0, 256, 256, quality, GFX16_ENOMEM,
+         true},
     };
     for (const MemoryCase &c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,5 +1,5 @@
 // The codec compiled to WebAssembly (gfx16.wasm, from gfx16_web.cpp), for
-// the page's workers and for Node. The module needs no glue but the two
+// the page's workers and for Node. The module needs no glue but the few
 // functions it imports here.
 
 export class OutOfMemory extends Error {
@@ -19,11 +19,19 @@ export class Codec {
         let outOfMemory = 0;
         const imports = {
             env: { emscripten_notify_memory_growth() {} },
-            // exit() and abort() end here, and throw out of the module.
             wasi_snapshot_preview1: {
+                // exit() and abort() end here, and throw out of the module.
                 proc_exit(status) {
                     throw status === outOfMemory ? new OutOfMemory() : new Error(`the codec stopped (status ${status})`);
                 },
+                // getenv() sees an empty environment: no variable (such as
+                // GFX16_SIMD) to count or to copy.
+                environ_sizes_get: (count, size) => {
+                    new DataView(this.call.memory.buffer).setUint32(count, 0, true);
+                    new DataView(this.call.memory.buffer).setUint32(size, 0, true);
+                    return 0;
+                },
+                environ_get: () => 0,
             },
         };
         this.instance = new WebAssembly.Instance(module, imports);

@@ -13,6 +13,7 @@
 #include "codec/layout.h"
 #include "codec/nearest.h"
 #include "codec/rows.h"
+#include "codec/simd.h"
 #include "codec/tables.h"
 #include "codec/threads.h"
 
@@ -81,7 +82,8 @@ int encode_row_call(bool best, const unsigned char *pixels, ptrdiff_t pixel_stri
     return guarded([&] {
         const uint64_t count = (uint64_t)w * rows;
         if (!best) {
-            encoder_tables(j.preview != nullptr);  // on this thread, once
+            // On this thread, once; the plain loops look the levels up.
+            encoder_tables((simd_level() == Simd::scalar ? LEVEL_TABLES : 0) | (j.preview ? PREVIEW_TABLES : 0));
             for_rows(rows, count, [&](int first, int end) {
                 encode_rows(j, first, end);
                 return true;

@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "codec/code.h"
+#include "codec/nearest_avx2.h"
+#include "codec/simd.h"
 #include "codec/threads.h"
 
 // How the nearest code is found, and why this way.
@@ -48,15 +50,25 @@
 // a colour keeping the first site at its least distance. The distance is a
 // sum of three terms, one for each axis, of which a cell has only four
 // each; the 64 sums side by side make a loop the compiler turns into vector
-// instructions, some 50 times cheaper than 64 searches. Kept with the cell
-// rather than in one table of all 2^24 colours, the answers take memory only
-// where a picture goes: the colours of a small picture are scattered over
-// most pages of such a table, and every page touched is a page to fault in
-// and clear.
+// instructions, some 50 times cheaper than 64 searches.
 //
-// Threads make lists and cells as they meet them: each is published by
+// The answers go into one table of all 2^24 colours, so that a pixel's
+// answer is one load, with no pointer to follow first: the search is bound
+// by the memory it waits for, not by the instructions, and the loop over
+// pixels asks for the answers of pixels a little ahead before it needs
+// them. The table is reserved whole (32 MiB) but the system gives it pages
+// only where a picture's colours go, and those are few: it is in Morton
+// order (the bits of red, green and blue interleaved), so that a smallest
+// cell's answers lie together, a cache line holds 2 x 4 x 4 colours and a
+// page 8 x 16 x 16, each neighbours in the cube as a picture's colours are.
+// A photograph of 4096 x 4096 touches some 3,000 of its 8,192 pages.
+//
+// Threads make lists and answers as they meet them. A list is published by
 // compare-and-swap of its pointer, and a thread that loses the race frees
-// its own copy: the two are equal.
+// its own copy: the two are equal. An answer is stored as code ^ 128, so
+// that the table's zero means "not yet worked out": code 128 (value 0, hue
+// 1) is black, as code 0 is, and never an answer. Two threads that work
+// out one cell at once store the same answers.
 
 namespace {
 
@@ -77,17 +89,11 @@ struct SiteList {
     uint16_t sites[1];  // really `count` of them, in increasing order
 };
 
-// A smallest cell: the nearest codes of its 64 colours, by leaf_colour().
-struct Leaf {
-    uint16_t answers[64];
-};
-
 struct Nearest {
     int site_count;
     uint16_t site_code[65536];  // the lowest code that decodes to each site
     uint32_t code_rgb[65536];   // the colour of every code, as site_rgb
     uint32_t site_rgb[65536];   // r | g << 8 | b << 16
-    uint32_t morton[64];        // the bits of a cell coordinate, spread three apart
     // Squared least and greatest distance on one axis from a channel value
     // to the cells of a level: [level][value - cell's low end + 255], the
     // least in the high 32 bits, the greatest in the low ones. Summing the
@@ -96,18 +102,30 @@ struct Nearest {
     // At least the distance from each lattice point to its nearest site.
     double lattice_reach[lattice_room * lattice_room * lattice_room];  // lattice_index()
     std::atomic<const SiteList *> *cells[leaf_level];  // levels above the leaves
-    // In Morton order (the bits of the cell coordinates interleaved), so the
-    // neighbouring cells that a noisy region of a photo visits share cache
-    // lines.
-    std::atomic<Leaf *> *leaves;
+    // The bits of a channel's value spread three apart, for red, green and
+    // blue: a colour's place in `answers` is the three ORed.
+    uint32_t morton[3][256];
+    uint32_t in_leaf[64];  // colour_index() of (k >> 4, (k >> 2) & 3, k & 3)
+    std::atomic<uint16_t> *answers;  // code ^ unanswered, or 0
+    // A bit for each smallest cell, leaf_number(), set once its answers
+    // are stored: what the pass that only makes answers reads, 32 KiB that
+    // stay in the cache where the answers would not.
+    mutable std::atomic<uint32_t> made[(1 << (3 * leaf_level)) / 32];
 };
 
-inline uint32_t leaf_index(const Nearest &n, int r, int g, int b)
+const uint16_t unanswered = 128;
+
+inline uint32_t colour_index(const Nearest &n, int r, int g, int b)
 {
-    return n.morton[r >> 2] << 2 | n.morton[g >> 2] << 1 | n.morton[b >> 2];
+    return n.morton[0][r] | n.morton[1][g] | n.morton[2][b];
 }
 
-inline int leaf_colour(int r, int g, int b) { return (r & 3) << 4 | (g & 3) << 2 | (b & 3); }
+inline uint32_t leaf_number(int r, int g, int b) { return (uint32_t)(r >> 2 | (g >> 2) << 6 | (b >> 2) << 12); }
+
+inline bool leaf_made(const Nearest &n, uint32_t leaf)
+{
+    return n.made[leaf / 32].load(std::memory_order_relaxed) >> (leaf % 32) & 1;
+}
 
 inline int squared(int x) { return x * x; }
 
@@ -165,16 +183,28 @@ uint32_t filter_for_cell(const Nearest &n, Scratch &scratch, const SiteList *par
     // site whose least distance to the whole cell is greater never wins in
     // it. Ties at exactly `bound` are kept. The bound is the lesser of the
     // lattice's and the greatest distance to the cell of any one site.
-    const uint64_t *red = n.axis_terms[level] + 255 - low[0];
-    const uint64_t *green = n.axis_terms[level] + 255 - low[1];
-    const uint64_t *blue = n.axis_terms[level] + 255 - low[2];
     uint32_t bound = lattice_bound(n, level, low);
-    for (uint32_t i = 0; i < count; i++) {
-        uint32_t c = n.site_rgb[sites[i]];
-        uint64_t terms = red[c & 255] + green[(c >> 8) & 255] + blue[c >> 16];
-        least[i] = (uint32_t)(terms >> 32);
-        bound = std::min(bound, (uint32_t)terms);
+#if GFX16_X86_VECTORS
+    if (simd_level() == Simd::avx2) {
+        const int high = (1 << cell_shift(level)) - 1;
+        bound = std::min(bound, cell_distances_avx2(n.site_rgb, sites, count, low, high, least));
+    } else
+#endif
+    {
+        const uint64_t *red = n.axis_terms[level] + 255 - low[0];
+        const uint64_t *green = n.axis_terms[level] + 255 - low[1];
+        const uint64_t *blue = n.axis_terms[level] + 255 - low[2];
+        for (uint32_t i = 0; i < count; i++) {
+            uint32_t c = n.site_rgb[sites[i]];
+            uint64_t terms = red[c & 255] + green[(c >> 8) & 255] + blue[c >> 16];
+            least[i] = (uint32_t)(terms >> 32);
+            bound = std::min(bound, (uint32_t)terms);
+        }
     }
+#if GFX16_X86_VECTORS
+    if (simd_level() == Simd::avx2)
+        return keep_within_avx2(sites, least, count, bound, kept_sites);
+#endif
     // Written whether kept or not, counted only if kept: no branch to
     // mispredict on a coin toss.
     uint32_t kept = 0;
@@ -221,13 +251,18 @@ const SiteList *cell_list(const Nearest &n, Scratch &scratch, int level, int r, 
     return publish(slot, (const SiteList *)made);
 }
 
-// The nearest codes of the 64 colours of the leaf whose lowest corner is
-// `low`, from the `count` sites that can be nearest to them.
-void leaf_answers(const Nearest &n, const uint16_t *sites, uint32_t count, const int low[3], uint16_t answers[64])
+// The nearest sites of the 64 colours of the leaf whose lowest corner is
+// `low`, from the `count` sites that can be nearest to them, in the order
+// (r & 3) << 4 | (g & 3) << 2 | (b & 3).
+void leaf_sites(const Nearest &n, const uint16_t *sites, uint32_t count, const int low[3], uint16_t nearest[64])
 {
+#if GFX16_X86_VECTORS
+    if (simd_level() == Simd::avx2)
+        return leaf_sites_avx2(n.site_rgb, sites, count, low, nearest);
+#endif
     int32_t best[64];
-    uint16_t best_site[64] = {};
     std::fill(best, best + 64, INT32_MAX);
+    std::fill(nearest, nearest + 64, 0);
     for (uint32_t i = 0; i < count; i++) {
         const uint32_t c = n.site_rgb[sites[i]];
         const int site = sites[i];
@@ -238,7 +273,7 @@ void leaf_answers(const Nearest &n, const uint16_t *sites, uint32_t count, const
             green_blue[k] = squared(low[1] + (k >> 2) - (int)((c >> 8) & 255)) + squared(low[2] + (k & 3) - (int)(c >> 16));
         for (int k = 0; k < 4; k++) {
             int32_t *b = best + 16 * k;
-            uint16_t *s = best_site + 16 * k;
+            uint16_t *s = nearest + 16 * k;
             // Strictly less: the sites come in order, so the first of
             // equals, the lowest code, stays.
             for (int j = 0; j < 16; j++) {
@@ -249,25 +284,26 @@ void leaf_answers(const Nearest &n, const uint16_t *sites, uint32_t count, const
             }
         }
     }
-    for (int k = 0; k < 64; k++)
-        answers[k] = n.site_code[best_site[k]];
 }
 
-// Makes the leaf that holds (r, g, b) for `slot`, as cell_list() makes
-// lists. Kept out of line: the loop over pixels rarely needs it.
-__attribute__((noinline)) Leaf *make_leaf(const Nearest &n, Scratch &scratch, std::atomic<Leaf *> &slot, int r,
-                                          int g, int b)
+// Works out the answers of the smallest cell that holds (r, g, b) and
+// stores them; returns what it stored for (r, g, b), or 0 when out of
+// memory. Kept out of line: the loop over pixels rarely needs it.
+__attribute__((noinline)) uint16_t make_leaf(const Nearest &n, Scratch &scratch, int r, int g, int b)
 {
     const SiteList *parent = cell_list(n, scratch, leaf_level - 1, r, g, b);
     if (!parent || !scratch.ready())
-        return NULL;
+        return 0;
     const int low[3] = {r & ~3, g & ~3, b & ~3};
     uint32_t count = filter_for_cell(n, scratch, parent, leaf_level, low);
-    Leaf *made = (Leaf *)malloc(sizeof(Leaf));
-    if (!made)
-        return NULL;
-    leaf_answers(n, scratch.kept(), count, low, made->answers);
-    return publish(slot, made);
+    uint16_t nearest[64];
+    leaf_sites(n, scratch.kept(), count, low, nearest);
+    std::atomic<uint16_t> *cell = n.answers + colour_index(n, low[0], low[1], low[2]);
+    for (int k = 0; k < 64; k++)
+        cell[n.in_leaf[k]].store(n.site_code[nearest[k]] ^ unanswered, std::memory_order_relaxed);
+    const uint32_t leaf = leaf_number(r, g, b);
+    n.made[leaf / 32].fetch_or(1u << (leaf % 32), std::memory_order_relaxed);
+    return n.site_code[nearest[(r & 3) << 4 | (g & 3) << 2 | (b & 3)]] ^ unanswered;
 }
 
 // Fills lattice_reach: at first the distance from each lattice point to the
@@ -355,22 +391,29 @@ bool build(Nearest *n)
             n->axis_terms[level][d + 255] = (uint64_t)squared(least) << 32 | (uint32_t)squared(greatest);
         }
     }
-    for (int v = 0; v < 64; v++) {
-        n->morton[v] = 0;
-        for (int bit = 0; bit < 6; bit++)
-            n->morton[v] |= (uint32_t)((v >> bit) & 1) << (3 * bit);
-    }
-    // calloc: the pages of slots never reached are never touched, and an
-    // all-zero atomic pointer is null on every platform we build for.
+    for (int c = 0; c < 3; c++)
+        for (int v = 0; v < 256; v++) {
+            n->morton[c][v] = 0;
+            for (int bit = 0; bit < 8; bit++)
+                n->morton[c][v] |= (uint32_t)((v >> bit) & 1) << (3 * bit + 2 - c);
+        }
+    for (int k = 0; k < 64; k++)
+        n->in_leaf[k] = colour_index(*n, k >> 4, (k >> 2) & 3, k & 3);
+    // calloc: the pages of slots and answers never reached are never
+    // touched, and an all-zero atomic is null or 0 on every platform we
+    // build for.
     for (int level = 0; level < leaf_level; level++) {
         n->cells[level] = (std::atomic<const SiteList *> *)calloc((size_t)1 << (3 * level),
                                                                   sizeof(std::atomic<const SiteList *>));
         if (!n->cells[level])
             return false;
     }
-    n->leaves = (std::atomic<Leaf *> *)calloc((size_t)1 << (3 * leaf_level), sizeof(std::atomic<Leaf *>));
+    static_assert(sizeof(std::atomic<uint16_t>) == 2 && sizeof(std::atomic<uint32_t>) == 4,
+                  "the vector loops read the answers and the bits as plain integers");
+    // One entry to spare: the vector loop reads four bytes at an answer.
+    n->answers = (std::atomic<uint16_t> *)calloc(((size_t)1 << 24) + 1, sizeof(std::atomic<uint16_t>));
     SiteList *all = (SiteList *)malloc(offsetof(SiteList, sites) + n->site_count * sizeof(uint16_t));
-    if (!n->leaves || !all) {
+    if (!n->answers || !all) {
         free(all);
         return false;
     }
@@ -386,7 +429,7 @@ void destroy(Nearest *n)
 {
     for (int level = 0; level < leaf_level; level++)
         free(n->cells[level]);
-    free(n->leaves);
+    free(n->answers);
     free(n);
 }
 
@@ -415,11 +458,10 @@ const Nearest *nearest_structure()
 // when out of memory.
 inline int find_code(const Nearest &n, Scratch &scratch, int r, int g, int b)
 {
-    std::atomic<Leaf *> &slot = n.leaves[leaf_index(n, r, g, b)];
-    Leaf *leaf = slot.load(std::memory_order_acquire);
-    if (!leaf && !(leaf = make_leaf(n, scratch, slot, r, g, b)))
+    uint16_t answer = n.answers[colour_index(n, r, g, b)].load(std::memory_order_relaxed);
+    if (!answer && !(answer = make_leaf(n, scratch, r, g, b)))
         return -1;
-    return leaf->answers[leaf_colour(r, g, b)];
+    return answer ^ unanswered;
 }
 
 // The nearest codes of a run of pixels of `step` bytes, the channels at
@@ -427,10 +469,26 @@ inline int find_code(const Nearest &n, Scratch &scratch, int r, int g, int b)
 int codes_of_run(const Nearest &n, const uint8_t *px, int step, int red, int green, int blue, size_t pixels,
                  uint16_t *codes)
 {
-    // Neighbours often share a colour: the last answer is the cheapest.
+    // Neighbours often share a colour: the last answer is the cheapest. The
+    // answer of the pixel `ahead` on is fetched while this one is found.
+    const size_t ahead = 32;
     Scratch scratch;
     int last_colour = -1, code = 0;
     for (size_t i = 0; i < pixels; i++, px += step) {
+#if GFX16_X86_VECTORS
+        // Eight answers a step, up to a colour that has none yet.
+        if (simd_level() == Simd::avx2) {
+            size_t done = answers_avx2((const uint16_t *)n.answers, px, step, red, green, blue, pixels - i, codes + i);
+            i += done;
+            px += done * step;
+            if (i == pixels)
+                break;
+        }
+#endif
+        if (i + ahead < pixels) {
+            const uint8_t *p = px + ahead * step;
+            __builtin_prefetch(n.answers + colour_index(n, p[red], p[green], p[blue]));
+        }
         int colour = px[red] | px[green] << 8 | px[blue] << 16;
         if (colour != last_colour) {
             code = find_code(n, scratch, px[red], px[green], px[blue]);
@@ -467,12 +525,26 @@ int nearest_reach(const uint8_t *pixels, int bytes_per_pixel, int red, int green
     if (!n)
         return -1;
     Scratch scratch;
-    int last_colour = -1;
+    // A smallest cell's answers are made together: neighbours are often in
+    // one, whose colours differ only in the two lowest bits of each channel.
+    int64_t last_leaf = -1;
     for (const uint8_t *px = pixels; count > 0; count--, px += bytes_per_pixel) {
-        int colour = px[red] | px[green] << 8 | px[blue] << 16;
-        if (colour != last_colour && find_code(*n, scratch, px[red], px[green], px[blue]) < 0)
+#if GFX16_X86_VECTORS
+        if (simd_level() == Simd::avx2) {
+            size_t done = leaves_made_avx2((const uint32_t *)n->made, px, bytes_per_pixel, red, green, blue, count);
+            count -= done;
+            px += done * bytes_per_pixel;
+            if (count == 0)
+                break;
+        }
+#endif
+        const int r = px[red], g = px[green], b = px[blue];
+        const uint32_t leaf = leaf_number(r, g, b);
+        if (leaf == last_leaf)
+            continue;
+        last_leaf = leaf;
+        if (!leaf_made(*n, leaf) && !make_leaf(*n, scratch, r, g, b))
             return -1;
-        last_colour = colour;
     }
     return 0;
 }

@@ -6,6 +6,8 @@
 #include "codec/code.h"
 #include "codec/layout.h"
 #include "codec/nearest.h"
+#include "codec/rows_avx2.h"
+#include "codec/simd.h"
 #include "codec/tables.h"
 
 namespace {
@@ -52,7 +54,7 @@ void encode_row(const EncoderTables &t, const uint32_t *decoded, In in, const ui
 template <class In, bool with_preview>
 void encode_rows_as(const RowJob &j, In in, int first, int end)
 {
-    const EncoderTables &t = encoder_tables(with_preview);
+    const EncoderTables &t = encoder_tables(LEVEL_TABLES | (with_preview ? PREVIEW_TABLES : 0));
     const uint32_t *decoded = with_preview ? decoded_colours() : nullptr;
     for (int k = first; k < end; k++) {
         const uint8_t *px = j.pixels + k * j.pixel_stride;
@@ -83,10 +85,28 @@ void encode_rows_in(const RowJob &j, int first, int end)
         encode_rows_as<AnyLayout, with_preview>(j, AnyLayout{l}, first, end);
 }
 
+#if GFX16_X86_VECTORS
+// The same through the AVX2 loop, which takes any layout as it runs.
+void encode_rows_avx2(const RowJob &j, int first, int end)
+{
+    const EncoderTables &t = encoder_tables(j.preview ? PREVIEW_TABLES : 0);
+    const uint32_t *decoded = j.preview ? decoded_colours() : nullptr;
+    const VectorLayout in = vector_layout(j.layout), out = vector_layout(j.preview_layout);
+    for (int k = first; k < end; k++)
+        encode_row_avx2(t, decoded, in, j.pixels + k * j.pixel_stride, j.w, (j.first_row + k) & 1,
+                        j.low + k * j.carrier_stride, j.high + k * j.carrier_stride,
+                        j.preview ? j.preview + k * j.preview_stride : nullptr, j.preview ? &out : nullptr);
+}
+#endif
+
 } // namespace
 
 void encode_rows(const RowJob &j, int first, int end)
 {
+#if GFX16_X86_VECTORS
+    if (simd_level() == Simd::avx2)
+        return encode_rows_avx2(j, first, end);
+#endif
     if (j.preview)
         encode_rows_in<true>(j, first, end);
     else
@@ -96,6 +116,18 @@ void encode_rows(const RowJob &j, int first, int end)
 void decode_rows(const uint8_t *low, const uint8_t *high, ptrdiff_t carrier_stride, int w, int first, int end,
                  uint8_t *pixels, ptrdiff_t pixel_stride, const gfx16_layout &l)
 {
+#if GFX16_X86_VECTORS
+    if (simd_level() == Simd::avx2) {
+        const uint32_t *colours = decoded_colours();
+        const VectorLayout vector_out = vector_layout(l);
+        for (int k = first; k < end; k++) {
+            const uint8_t *lo = low + k * carrier_stride, *hi = high + k * carrier_stride;
+            uint8_t *out = pixels + k * pixel_stride;
+            decode_row_avx2(colours, lo, hi, w, out, vector_out);
+        }
+        return;
+    }
+#endif
     const bool word = l.bytes_per_pixel == 4 && l.green == 1 && ((l.red == 0 && l.blue == 2) || (l.red == 2 && l.blue == 0));
     const uint32_t *colours = word ? decoded_words(l.red == 2) : decoded_colours();
     for (int k = first; k < end; k++) {

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "codec/colour.h"
+#include "codec/simd.h"
 #include "codec/threads.h"
 
 namespace {
@@ -110,20 +111,23 @@ void run_tasks(const TableTask (&tasks)[N])
 
 } // namespace
 
-const EncoderTables &encoder_tables(bool with_previews)
+const EncoderTables &encoder_tables(int parts)
 {
-    static std::once_flag levels, previews;
-    std::call_once(levels, [] {
-        static const TableTask tasks[] = {
-            [](EncoderTables *t) { build_hue_table(t, RED_MAX); },
-            [](EncoderTables *t) { build_quant_brightness(t, 0, 4); },
-            [](EncoderTables *t) { build_hue_table(t, GREEN_MAX); },
-            [](EncoderTables *t) { build_quant_brightness(t, 4, 8); },
-            [](EncoderTables *t) { build_hue_table(t, BLUE_MAX); },
-            [](EncoderTables *t) { build_level_tables(t); }};
+    static std::once_flag brightness, levels, previews;
+    std::call_once(brightness, [] {
+        static const TableTask tasks[] = {[](EncoderTables *t) { build_quant_brightness(t, 0, 4); },
+                                          [](EncoderTables *t) { build_quant_brightness(t, 4, 8); }};
         run_tasks(tasks);
     });
-    if (with_previews)
+    if (parts & LEVEL_TABLES)
+        std::call_once(levels, [] {
+            static const TableTask tasks[] = {[](EncoderTables *t) { build_hue_table(t, RED_MAX); },
+                                              [](EncoderTables *t) { build_hue_table(t, GREEN_MAX); },
+                                              [](EncoderTables *t) { build_hue_table(t, BLUE_MAX); },
+                                              [](EncoderTables *t) { build_level_tables(t); }};
+            run_tasks(tasks);
+        });
+    if (parts & PREVIEW_TABLES)
         std::call_once(previews, [] {
             static const TableTask tasks[] = {
                 [](EncoderTables *t) { build_quant_previews(t, 0, 3); },
@@ -164,13 +168,13 @@ const uint32_t *decoded_words(bool blue_first)
 
 void prepare_encoder(void)
 {
-    encoder_tables(true);
+    encoder_tables(PREVIEW_TABLES | (simd_level() == Simd::scalar ? LEVEL_TABLES : 0));
     decoded_colours();
 }
 
 void encode_pair(const uint8_t rgb1[3], const uint8_t rgb2[3], int odd_row, PairResult *out)
 {
-    const EncoderTables &t = encoder_tables(true);
+    const EncoderTables &t = encoder_tables(LEVEL_TABLES | PREVIEW_TABLES);
     PairCodes c = encode_levels(t, pixel_levels(t, rgb1[0], rgb1[1], rgb1[2]),
                                 pixel_levels(t, rgb2[0], rgb2[1], rgb2[2]), odd_row);
     out->code1 = c.code1;

@@ -31,9 +31,11 @@ enum { SAT1_EVEN = 0, SAT1_ODD = 3, SAT2_EVEN = 6, SAT2_ODD = 9 };
 // part n and B = err + n that is B, or B + 1 where rounding the sum to float
 // reaches the next whole number; floats get coarser as they grow, so that
 // happens from some B on: `round_up_from` is that B (255 for never).
+// The fourth byte of each is 0 and unused: an entry of 8 bytes is one load
+// for the vector loop.
 struct PreviewEntry {
-    uint8_t whole_part[3];
-    uint8_t round_up_from[3];
+    uint8_t whole_part[4];
+    uint8_t round_up_from[4];
 };
 
 // The encoder's tables. Only differences within +-(max - min), and max - min
@@ -52,10 +54,14 @@ struct EncoderTables {
 inline int hue_index(int delta, int diff) { return delta * delta + delta + diff; }
 inline int saturation_index(int max, int delta) { return max * (max + 1) / 2 + delta; }
 
-// The tables, built on first use (with the previews' only when asked for)
-// on this thread and, when one can be started, a second. Nothing is
-// allocated: they are always there, whatever memory is left.
-const EncoderTables &encoder_tables(bool with_previews);
+// The tables, built on first use on this thread and, when one can be
+// started, a second: the quantised colours' brightness always, the others
+// only when asked for. The levels' tables (fine_hue, saturation and
+// brightness) serve the plain loop and pixel_levels; the vector loop works
+// the levels out. Nothing is allocated: they are always there, whatever
+// memory is left.
+enum { LEVEL_TABLES = 1, PREVIEW_TABLES = 2 };
+const EncoderTables &encoder_tables(int parts);
 
 // The colour of every code, as red | green << 8 | blue << 16.
 const uint32_t *decoded_colours();
