@@ -21,7 +21,13 @@ packages=(
     dpkg-dev file lintian            # Debian packages: dpkg-shlibdeps, checked by lintian
     pybind11-dev python3-dev         # the Python module
     python3-pytest                   # its tests
+    emscripten node-acorn            # the page: C++ to WebAssembly (its optimizer needs acorn)
+    chromium nodejs                  # the page's tests: the browser they drive, and Node to drive it
 )
+# npm, which installs the page's test tools (tests/web/package-lock.json),
+# unless the installed Node.js brings its own (NodeSource's does, and
+# conflicts with Debian's npm).
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

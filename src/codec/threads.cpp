@@ -11,6 +11,11 @@ void set_thread_limit(int threads) { thread_limit.store(threads < 0 ? 0 : thread
 
 unsigned codec_threads(void)
 {
+    // WebAssembly without its threads extension has no threads to start,
+    // and there a thread's constructor ends the program instead of throwing.
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+    return 1;
+#endif
     if (this_thread_only)
         return 1;
     int limit = thread_limit.load(std::memory_order_relaxed);
