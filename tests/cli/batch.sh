@@ -10,14 +10,6 @@ src="$2"
 python=/usr/bin/python3
 # shellcheck source=tests/cli/lib.sh
 . "$(dirname "$0")/lib.sh"
-# run EXPECTED_STATUS ARGS...: runs gfx16conv (within a minute: a hang
-# fails), keeps stdout and stderr
-run() {
-    local expected="$1"; shift
-    timeout 60 "$conv" "$@" >out.txt 2>err.txt
-    local status=$?
-    [ "$status" -eq "$expected" ] || { echo "gfx16conv $*: status $status, expected $expected"; cat err.txt; return 1; }
-}
 folder_holds() {  # folder_holds DIR FILE...: exactly these files
     local dir="$1"; shift
     [ "$(ls -A "$dir" | sort | tr '\n' ' ')" = "$(printf '%s\n' "$@" | grep -v '^$' | sort | tr '\n' ' ')" ] ||

@@ -9,13 +9,6 @@ src="$2"
 python=/usr/bin/python3
 # shellcheck source=tests/cli/lib.sh
 . "$(dirname "$0")/lib.sh"
-# run EXPECTED_STATUS ARGS...: runs gfx16conv, keeps stdout and stderr
-run() {
-    local expected="$1"; shift
-    "$conv" "$@" >out.txt 2>err.txt
-    local status=$?
-    [ "$status" -eq "$expected" ] || { echo "gfx16conv $*: status $status, expected $expected"; cat err.txt; return 1; }
-}
 # expect_error FILE_NAMED ARGS...: status 1 and one line that names the file
 expect_error() {
     local named="$1"; shift
