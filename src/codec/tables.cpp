@@ -142,16 +142,12 @@ const uint32_t *decoded_colours()
 {
     static uint32_t colours[65536];
     static std::once_flag once;
-    // In two halves, on two cores where the limit allows: "--best" waits
-    // for it before its first pixel.
     std::call_once(once, [] {
-        run_shares(2, [](unsigned half) {
-            for (int code = 32768 * (int)half; code < 32768 * ((int)half + 1); code++) {
-                uint8_t rgb[3];
-                decode_code((uint16_t)code, rgb);
-                colours[code] = rgb[0] | rgb[1] << 8 | rgb[2] << 16;
-            }
-        });
+        for (int code = 0; code < 65536; code++) {
+            uint8_t rgb[3];
+            decode_code((uint16_t)code, rgb);
+            colours[code] = rgb[0] | rgb[1] << 8 | rgb[2] << 16;
+        }
     });
     return colours;
 }
