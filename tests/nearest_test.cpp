@@ -165,6 +165,22 @@ TEST(NearestCode, EqualsBruteForceOverAllCodes)
         // Half one colour at a time, half as one run of pixels.
         std::vector<uint16_t> run(colours.size());
         ASSERT_EQ(nearest_codes(&colours[0].r, colours.size(), run.data()), 0);
+        // The same run in the other layouts pixels come in: each has a
+        // loop of its own to read them.
+        const struct {
+            int bytes, red, green, blue;
+        } layouts[] = {{3, 2, 1, 0}, {4, 2, 1, 0}, {4, 3, 1, 0}};
+        for (const auto &l : layouts) {
+            std::vector<uint8_t> pixels(colours.size() * l.bytes, 0x5A);
+            for (size_t i = 0; i < colours.size(); i++) {
+                pixels[i * l.bytes + l.red] = colours[i].r;
+                pixels[i * l.bytes + l.green] = colours[i].g;
+                pixels[i * l.bytes + l.blue] = colours[i].b;
+            }
+            std::vector<uint16_t> codes(colours.size());
+            ASSERT_EQ(nearest_codes_of(pixels.data(), l.bytes, l.red, l.green, l.blue, colours.size(), codes.data()), 0);
+            ASSERT_TRUE(codes == run) << l.bytes << " bytes, red at " << l.red;
+        }
         int ties = 0;
         for (size_t i = 0; i < colours.size(); i++) {
             const Colour &c = colours[i];

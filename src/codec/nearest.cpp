@@ -13,6 +13,7 @@
 #include "codec/code.h"
 #include "codec/nearest_avx2.h"
 #include "codec/simd.h"
+#include "codec/tables.h"
 #include "codec/threads.h"
 
 // How the nearest code is found, and why this way.
@@ -92,7 +93,7 @@ struct SiteList {
 struct Nearest {
     int site_count;
     uint16_t site_code[65536];  // the lowest code that decodes to each site
-    uint32_t code_rgb[65536];   // the colour of every code, as site_rgb
+    const uint32_t *code_rgb;   // the colour of every code, as site_rgb (decoded_colours)
     uint32_t site_rgb[65536];   // r | g << 8 | b << 16
     // Squared least and greatest distance on one axis from a channel value
     // to the cells of a level: [level][value - cell's low end + 255], the
@@ -362,8 +363,6 @@ void build_lattice(Nearest *n)
     }
 }
 
-inline uint32_t colour_packed(const uint8_t rgb[3]) { return rgb[0] | rgb[1] << 8 | rgb[2] << 16; }
-
 bool build(Nearest *n)
 {
     // Sites in the order of their lowest codes; `seen` marks colours met.
@@ -371,12 +370,10 @@ bool build(Nearest *n)
     uint8_t *seen = seen_bits.get();
     if (!seen)
         return false;
+    n->code_rgb = decoded_colours();
     n->site_count = 0;
     for (int code = 0; code < 65536; code++) {
-        uint8_t rgb[3];
-        decode_code((uint16_t)code, rgb);
-        uint32_t colour = colour_packed(rgb);
-        n->code_rgb[code] = colour;
+        uint32_t colour = n->code_rgb[code];
         if (seen[colour >> 3] & (1 << (colour & 7)))
             continue;
         seen[colour >> 3] |= (uint8_t)(1 << (colour & 7));

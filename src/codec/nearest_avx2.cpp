@@ -141,6 +141,34 @@ AVX2 void leaf_sites_avx2(const uint32_t *site_rgb, const uint16_t *sites, uint3
 
 namespace {
 
+// Lane k = the four bytes at px + k * step, of which only those of pixel k
+// are used. A gather does it for any step but is slow where its loads
+// cross cache lines (a quarter of them at 3 bytes a pixel): the two steps
+// of our layouts take plain loads and a shuffle instead, reading no byte
+// beyond the eighth pixel.
+struct EightPixels {
+    const __m256i offsets, shuffle3;
+    const int step;
+    AVX2 explicit EightPixels(int bytes)
+        : offsets(_mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(bytes))),
+          shuffle3(_mm256_setr_epi8(0, 1, 2, 3, 3, 4, 5, 6, 6, 7, 8, 9, 9, 10, 11, 12,  // pixels 0-3 from px
+                                    4, 5, 6, 7, 7, 8, 9, 10, 10, 11, 12, 13, 13, 14, 15, -128)),  // 4-7 from px + 8
+          step(bytes)
+    {
+    }
+    AVX2 __m256i at(const uint8_t *px) const
+    {
+        if (step == 3) {
+            __m256i two = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128((const __m128i *)px)),
+                                                  _mm_loadu_si128((const __m128i *)(px + 8)), 1);
+            return _mm256_shuffle_epi8(two, shuffle3);
+        }
+        if (step == 4)
+            return _mm256_loadu_si256((const __m256i *)px);
+        return _mm256_i32gather_epi32((const int *)px, offsets, 1);
+    }
+};
+
 // The eight bits of each lane spread three apart: bit k to bit 3k.
 AVX2 inline __m256i spread(__m256i x)
 {
@@ -154,14 +182,14 @@ AVX2 inline __m256i spread(__m256i x)
 AVX2 size_t answers_avx2(const uint16_t *answers, const uint8_t *px, int step, int red, int green, int blue,
                          size_t pixels, uint16_t *codes)
 {
-    const __m256i offsets = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(step));
+    const EightPixels eight(step);
     const __m256i byte = _mm256_set1_epi32(255), low_half = _mm256_set1_epi32(0xFFFF);
     const __m128i red_shift = _mm_cvtsi32_si128(8 * red), green_shift = _mm_cvtsi32_si128(8 * green),
                   blue_shift = _mm_cvtsi32_si128(8 * blue);
     // Four bytes are read at each pixel: the last whole group is the one
     // that ends before the last pixel.
     auto index_at = [&](size_t k) AVX2 {
-        __m256i v = _mm256_i32gather_epi32((const int *)(px + k * step), offsets, 1);
+        __m256i v = eight.at(px + k * step);
         __m256i r = _mm256_and_si256(_mm256_srl_epi32(v, red_shift), byte);
         __m256i g = _mm256_and_si256(_mm256_srl_epi32(v, green_shift), byte);
         __m256i b = _mm256_and_si256(_mm256_srl_epi32(v, blue_shift), byte);
@@ -210,12 +238,12 @@ AVX2 size_t answers_avx2(const uint16_t *answers, const uint8_t *px, int step, i
 AVX2 size_t leaves_made_avx2(const uint32_t *made, const uint8_t *px, int step, int red, int green, int blue,
                              size_t pixels)
 {
-    const __m256i offsets = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(step));
+    const EightPixels eight(step);
     const __m128i red_shift = _mm_cvtsi32_si128(8 * red + 2), green_shift = _mm_cvtsi32_si128(8 * green + 2),
                   blue_shift = _mm_cvtsi32_si128(8 * blue + 2);
     size_t i = 0;
     for (; i + 8 < pixels; i += 8) {
-        __m256i v = _mm256_i32gather_epi32((const int *)(px + i * step), offsets, 1);
+        __m256i v = eight.at(px + i * step);
         __m256i leaf = _mm256_or_si256(
             _mm256_or_si256(_mm256_and_si256(_mm256_srl_epi32(v, red_shift), _mm256_set1_epi32(63)),
                             _mm256_slli_epi32(_mm256_and_si256(_mm256_srl_epi32(v, green_shift), _mm256_set1_epi32(63)), 6)),
