@@ -299,11 +299,22 @@ __attribute__((noinline)) uint16_t make_leaf(const Nearest &n, Scratch &scratch,
     uint32_t count = filter_for_cell(n, scratch, parent, leaf_level, low);
     uint16_t nearest[64];
     leaf_sites(n, scratch.kept(), count, low, nearest);
-    std::atomic<uint16_t> *cell = n.answers + colour_index(n, low[0], low[1], low[2]);
+    uint16_t answers[64];
     for (int k = 0; k < 64; k++)
-        cell[n.in_leaf[k]].store(n.site_code[nearest[k]] ^ unanswered, std::memory_order_relaxed);
+        answers[n.in_leaf[k]] = n.site_code[nearest[k]] ^ unanswered;
+    // The cell's 128 bytes in a few wide stores rather than 64 narrow ones:
+    // its lines are seldom in the cache, and 64 stores waiting for them
+    // fill the processor's store buffer and stop it, where a few let it go
+    // on. (A third of make_leaf's time, the narrow way.) Each answer is 2
+    // aligned bytes, written whole, and threads that make one cell at once
+    // write the same answers.
+    memcpy((void *)(n.answers + colour_index(n, low[0], low[1], low[2])), answers, sizeof answers);
+    // Not a locked OR, which would wait for the stores above to reach
+    // memory: another thread may set a bit of the same word at once and
+    // have it lost, and that cell is then only made again.
     const uint32_t leaf = leaf_number(r, g, b);
-    n.made[leaf / 32].fetch_or(1u << (leaf % 32), std::memory_order_relaxed);
+    std::atomic<uint32_t> &bits = n.made[leaf / 32];
+    bits.store(bits.load(std::memory_order_relaxed) | 1u << (leaf % 32), std::memory_order_relaxed);
     return n.site_code[nearest[(r & 3) << 4 | (g & 3) << 2 | (b & 3)]] ^ unanswered;
 }
 
