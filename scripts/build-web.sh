@@ -15,7 +15,7 @@ mkdir -p "$out"
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 
 sources=(web/gfx16_web.cpp
-         src/codec/{codec,colour,code,encoder,tables,rows,rows_avx2,simd,threads,nearest,nearest_avx2,bmp,carrier_palette}.cpp
+         src/codec/{codec,colour,code,encoder,tables,rows,rows_avx2,simd,threads,nearest,nearest_avx2,nearest_table_none,bmp,carrier_palette}.cpp
          src/files/picture.cpp
          src/programs/gfx16conv/metrics.cpp)
 # The codec's colours depend on every rounding: no contraction into fused

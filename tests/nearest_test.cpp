@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -148,6 +150,15 @@ struct Family {
     std::vector<Colour> (*colours)();
     int least_ties;  // the family must really test the tie rule this often
 };
+
+// What the tests below check: the library's table of answers, or the search
+// when the environment asks for it. The table must be linked in, or its
+// runs would check the search twice.
+TEST(NearestCode, TableUnlessAskedToSearch)
+{
+    const char *asked = getenv("GFX16_NEAREST");
+    EXPECT_EQ(nearest_searches(), asked && strcmp(asked, "search") == 0);
+}
 
 TEST(NearestCode, EqualsBruteForceOverAllCodes)
 {

@@ -10,8 +10,10 @@
 #include <mutex>
 #include <thread>
 
+#include "codec/bytes.h"
 #include "codec/code.h"
 #include "codec/nearest_avx2.h"
+#include "codec/nearest_table.h"
 #include "codec/simd.h"
 #include "codec/tables.h"
 #include "codec/threads.h"
@@ -70,6 +72,13 @@
 // that the table's zero means "not yet worked out": code 128 (value 0, hue
 // 1) is black, as code 0 is, and never an answer. Two threads that work
 // out one cell at once store the same answers.
+//
+// The library is built with every cell's answers worked out by this search
+// beforehand (nearest_table.h): a cell a picture reaches is then read from
+// that table into the one above instead of searched, and the lists and the
+// lattice are never made. The search stays for builds without the table
+// (the page's WebAssembly), and runs instead of the table when the
+// environment variable GFX16_NEAREST is "search".
 
 namespace {
 
@@ -91,6 +100,7 @@ struct SiteList {
 };
 
 struct Nearest {
+    const uint8_t *table;       // the linked table of answers, or NULL to search
     int site_count;
     uint16_t site_code[65536];  // the lowest code that decodes to each site
     const uint32_t *code_rgb;   // the colour of every code, as site_rgb (decoded_colours)
@@ -287,35 +297,49 @@ void leaf_sites(const Nearest &n, const uint16_t *sites, uint32_t count, const i
     }
 }
 
+// Searches for the codes of the 64 colours of the smallest cell that holds
+// (r, g, b), in the order of the answers' table: false when out of memory.
+bool search_leaf(const Nearest &n, Scratch &scratch, int r, int g, int b, uint16_t codes[64])
+{
+    const SiteList *parent = cell_list(n, scratch, leaf_level - 1, r, g, b);
+    if (!parent || !scratch.ready())
+        return false;
+    const int low[3] = {r & ~3, g & ~3, b & ~3};
+    uint32_t count = filter_for_cell(n, scratch, parent, leaf_level, low);
+    uint16_t nearest[64];
+    leaf_sites(n, scratch.kept(), count, low, nearest);
+    for (int k = 0; k < 64; k++)
+        codes[n.in_leaf[k]] = n.site_code[nearest[k]];
+    return true;
+}
+
 // Works out the answers of the smallest cell that holds (r, g, b) and
 // stores them; returns what it stored for (r, g, b), or 0 when out of
 // memory. Kept out of line: the loop over pixels rarely needs it.
 __attribute__((noinline)) uint16_t make_leaf(const Nearest &n, Scratch &scratch, int r, int g, int b)
 {
-    const SiteList *parent = cell_list(n, scratch, leaf_level - 1, r, g, b);
-    if (!parent || !scratch.ready())
-        return 0;
-    const int low[3] = {r & ~3, g & ~3, b & ~3};
-    uint32_t count = filter_for_cell(n, scratch, parent, leaf_level, low);
-    uint16_t nearest[64];
-    leaf_sites(n, scratch.kept(), count, low, nearest);
+    const uint32_t first = colour_index(n, r & ~3, g & ~3, b & ~3);
     uint16_t answers[64];
+    if (n.table)
+        table_cell_codes(n.table, first >> 6, answers);
+    else if (!search_leaf(n, scratch, r, g, b, answers))
+        return 0;
     for (int k = 0; k < 64; k++)
-        answers[n.in_leaf[k]] = n.site_code[nearest[k]] ^ unanswered;
+        answers[k] ^= unanswered;
     // The cell's 128 bytes in a few wide stores rather than 64 narrow ones:
     // its lines are seldom in the cache, and 64 stores waiting for them
     // fill the processor's store buffer and stop it, where a few let it go
     // on. (A third of make_leaf's time, the narrow way.) Each answer is 2
     // aligned bytes, written whole, and threads that make one cell at once
     // write the same answers.
-    memcpy((void *)(n.answers + colour_index(n, low[0], low[1], low[2])), answers, sizeof answers);
+    memcpy((void *)(n.answers + first), answers, sizeof answers);
     // Not a locked OR, which would wait for the stores above to reach
     // memory: another thread may set a bit of the same word at once and
     // have it lost, and that cell is then only made again.
     const uint32_t leaf = leaf_number(r, g, b);
     std::atomic<uint32_t> &bits = n.made[leaf / 32];
     bits.store(bits.load(std::memory_order_relaxed) | 1u << (leaf % 32), std::memory_order_relaxed);
-    return n.site_code[nearest[(r & 3) << 4 | (g & 3) << 2 | (b & 3)]] ^ unanswered;
+    return answers[colour_index(n, r, g, b) - first];
 }
 
 // Fills lattice_reach: at first the distance from each lattice point to the
@@ -374,7 +398,9 @@ void build_lattice(Nearest *n)
     }
 }
 
-bool build(Nearest *n)
+// What the search needs: its sites, lattice, distance terms and the list of
+// the whole cube. False when out of memory.
+bool build_search(Nearest *n)
 {
     // Sites in the order of their lowest codes. The colours met are kept in
     // a hash table of site number + 1 (0 for none; the 53,516 sites fit 16
@@ -386,7 +412,6 @@ bool build(Nearest *n)
     uint16_t *met = table.get();
     if (!met)
         return false;
-    n->code_rgb = decoded_colours();
     n->site_count = 0;
     for (int code = 0; code < 65536; code++) {
         const uint32_t colour = n->code_rgb[code];
@@ -407,37 +432,53 @@ bool build(Nearest *n)
             n->axis_terms[level][d + 255] = (uint64_t)squared(least) << 32 | (uint32_t)squared(greatest);
         }
     }
-    for (int c = 0; c < 3; c++)
-        for (int v = 0; v < 256; v++) {
-            n->morton[c][v] = 0;
-            for (int bit = 0; bit < 8; bit++)
-                n->morton[c][v] |= (uint32_t)((v >> bit) & 1) << (3 * bit + 2 - c);
-        }
-    for (int k = 0; k < 64; k++)
-        n->in_leaf[k] = colour_index(*n, k >> 4, (k >> 2) & 3, k & 3);
-    // calloc: the pages of slots and answers never reached are never
-    // touched, and an all-zero atomic is null or 0 on every platform we
-    // build for.
+    // calloc: the pages of slots never reached are never touched, and an
+    // all-zero atomic is null on every platform we build for.
     for (int level = 0; level < leaf_level; level++) {
         n->cells[level] = (std::atomic<const SiteList *> *)calloc((size_t)1 << (3 * level),
                                                                   sizeof(std::atomic<const SiteList *>));
         if (!n->cells[level])
             return false;
     }
-    static_assert(sizeof(std::atomic<uint16_t>) == 2 && sizeof(std::atomic<uint32_t>) == 4,
-                  "the vector loops read the answers and the bits as plain integers");
-    // One entry to spare: the vector loop reads four bytes at an answer.
-    n->answers = (std::atomic<uint16_t> *)calloc(((size_t)1 << 24) + 1, sizeof(std::atomic<uint16_t>));
     SiteList *all = (SiteList *)malloc(offsetof(SiteList, sites) + n->site_count * sizeof(uint16_t));
-    if (!n->answers || !all) {
-        free(all);
+    if (!all)
         return false;
-    }
     all->count = (uint32_t)n->site_count;
     for (int site = 0; site < n->site_count; site++)
         all->sites[site] = (uint16_t)site;
     n->cells[0][0].store(all, std::memory_order_release);
     return true;
+}
+
+bool asked_to_search()
+{
+    const char *asked = getenv("GFX16_NEAREST");
+    return asked && strcmp(asked, "search") == 0;
+}
+
+bool build(Nearest *n)
+{
+    size_t table_size;
+    n->table = linked_nearest_table(&table_size);
+    if (table_size == 0 || asked_to_search())
+        n->table = NULL;
+    n->code_rgb = decoded_colours();
+    for (int v = 0; v < 256; v++) {
+        n->morton[0][v] = table_index(v, 0, 0);
+        n->morton[1][v] = table_index(0, v, 0);
+        n->morton[2][v] = table_index(0, 0, v);
+    }
+    for (int k = 0; k < 64; k++)
+        n->in_leaf[k] = colour_index(*n, k >> 4, (k >> 2) & 3, k & 3);
+    static_assert(sizeof(std::atomic<uint16_t>) == 2 && sizeof(std::atomic<uint32_t>) == 4,
+                  "the vector loops read the answers and the bits as plain integers");
+    // calloc: the system gives pages only where a picture's colours go, and
+    // an all-zero atomic is 0 on every platform we build for. One entry to
+    // spare: the vector loop reads four bytes at an answer.
+    n->answers = (std::atomic<uint16_t> *)calloc(((size_t)1 << 24) + 1, sizeof(std::atomic<uint16_t>));
+    if (!n->answers)
+        return false;
+    return n->table || build_search(n);
 }
 
 // What build() allocated before it ran out of memory.
@@ -519,7 +560,25 @@ int codes_of_run(const Nearest &n, const uint8_t *px, int step, int red, int gre
 
 } // namespace
 
+void table_cell_codes(const uint8_t *table, uint32_t cell, uint16_t codes[64])
+{
+    const uint8_t *p = table + le32(table + 4 * (cell / table_cells_per_group));
+    for (uint32_t before = cell % table_cells_per_group; before > 0; before--)
+        p += 1 + 2 * p[0] + 8 * table_index_bits(p[0]);
+    const uint8_t *palette = p + 1, *indices = palette + 2 * p[0];
+    const int bits = table_index_bits(p[0]);
+    const uint32_t mask = (1u << bits) - 1;
+    for (int k = 0, at = 0; k < 64; k++, at += bits)
+        codes[k] = (uint16_t)le16(palette + 2 * ((le16(indices + at / 8) >> (at % 8)) & mask));
+}
+
 int prepare_nearest(void) { return nearest_structure() ? 0 : -1; }
+
+bool nearest_searches(void)
+{
+    const Nearest *n = nearest_structure();
+    return n && !n->table;
+}
 
 int nearest_code(uint8_t r, uint8_t g, uint8_t b)
 {

@@ -16,6 +16,11 @@
 // picture is read. Returns 0, or -1 when there is not enough memory.
 int prepare_nearest(void);
 
+// Whether the codes are searched for, rather than read from the table the
+// library was built with (nearest_table.h): without one, or when the
+// environment variable GFX16_NEAREST is "search". The answers are the same.
+bool nearest_searches(void);
+
 // The nearest code of one colour, or -1 when there is not enough memory
 // for the search's tables.
 int nearest_code(uint8_t r, uint8_t g, uint8_t b);
