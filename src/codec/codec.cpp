@@ -68,8 +68,11 @@ int guarded(Call call) noexcept
     }
 }
 
-// gfx16_encode_rows (the format's encoder) or gfx16_encode_best_rows.
-int encode_row_call(bool best, const unsigned char *pixels, ptrdiff_t pixel_stride, const gfx16_layout *layout,
+// gfx16_encode_rows (the format's encoder) or gfx16_encode_best_rows. A
+// template, so that a program calling only the first links nothing of the
+// second's nearest codes, whose table takes 6.8 MB.
+template <bool best>
+int encode_row_call(const unsigned char *pixels, ptrdiff_t pixel_stride, const gfx16_layout *layout,
                     int w, int first_row, int rows, unsigned char *low, unsigned char *high,
                     ptrdiff_t carrier_stride, unsigned char *preview, ptrdiff_t preview_stride,
                     const gfx16_layout *preview_layout)
@@ -81,7 +84,7 @@ int encode_row_call(bool best, const unsigned char *pixels, ptrdiff_t pixel_stri
         return checked;
     return guarded([&] {
         const uint64_t count = (uint64_t)w * rows;
-        if (!best) {
+        if constexpr (!best) {
             // On this thread, once; the plain loops look the levels up.
             encoder_tables((simd_level() == Simd::scalar ? LEVEL_TABLES : 0) | (j.preview ? PREVIEW_TABLES : 0));
             for_rows(rows, count, [&](int first, int end) {
@@ -89,15 +92,16 @@ int encode_row_call(bool best, const unsigned char *pixels, ptrdiff_t pixel_stri
                 return true;
             });
             return GFX16_OK;
+        } else {
+            // The search makes what it needs as it meets new colours, which
+            // takes memory: all of it is made before a row is written, so
+            // that a lack of it leaves the carrier as it was.
+            if (!for_rows(rows, count, [&](int first, int end) { return reach_best_rows(j, first, end); }))
+                return GFX16_ENOMEM;
+            return for_rows(rows, count, [&](int first, int end) { return encode_best_rows(j, first, end); })
+                       ? GFX16_OK
+                       : GFX16_ENOMEM;
         }
-        // The search makes what it needs as it meets new colours, which
-        // takes memory: all of it is made before a row is written, so that
-        // a lack of it leaves the carrier as it was.
-        if (!for_rows(rows, count, [&](int first, int end) { return reach_best_rows(j, first, end); }))
-            return GFX16_ENOMEM;
-        return for_rows(rows, count, [&](int first, int end) { return encode_best_rows(j, first, end); })
-                   ? GFX16_OK
-                   : GFX16_ENOMEM;
     });
 }
 
@@ -141,7 +145,7 @@ int gfx16_encode_rows(const unsigned char *pixels, ptrdiff_t pixel_stride, const
                       int first_row, int rows, unsigned char *low, unsigned char *high, ptrdiff_t carrier_stride,
                       unsigned char *preview, ptrdiff_t preview_stride, const gfx16_layout *preview_layout)
 {
-    return encode_row_call(false, pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride,
+    return encode_row_call<false>(pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride,
                            preview, preview_stride, preview_layout);
 }
 
@@ -149,7 +153,7 @@ int gfx16_encode_best_rows(const unsigned char *pixels, ptrdiff_t pixel_stride, 
                            int first_row, int rows, unsigned char *low, unsigned char *high, ptrdiff_t carrier_stride,
                            unsigned char *preview, ptrdiff_t preview_stride, const gfx16_layout *preview_layout)
 {
-    return encode_row_call(true, pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride,
+    return encode_row_call<true>(pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride,
                            preview, preview_stride, preview_layout);
 }
 

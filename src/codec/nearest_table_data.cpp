@@ -4,7 +4,7 @@
 // compiler minutes. Hidden: the library does not export it.
 #include "codec/nearest_table.h"
 
-asm(".section .rodata\n"
+asm(".section .rodata.gfx16_nearest_table,\"a\"\n"
     ".balign 64\n"
     ".globl gfx16_nearest_table\n"
     ".hidden gfx16_nearest_table\n"
