@@ -3,7 +3,7 @@
 // all 2^24 colours) and linked into it, so that a picture's colours are
 // looked up rather than searched for. Searching a photograph's colours
 // costs some 1.5 us for each cell of 4 x 4 x 4 colours it reaches, far more
-// than the lookups; decoding a cell from this table, some 0.1 us.
+// than the lookups; decoding a cell from this table, 0.1-0.3 us.
 //
 // The colours are taken in Morton order (table_index: the bits of red,
 // green and blue interleaved), so that a cell of 4 x 4 x 4 colours is 64
