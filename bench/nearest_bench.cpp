@@ -1,5 +1,6 @@
-// nearest_bench: the speed and memory of the nearest-code search (the
-// "--best" encoder) beside the format's own encoder, and the error
+// nearest_bench: the speed and memory of the nearest codes (the "--best"
+// encoder: read from the library's table, or searched for when
+// GFX16_NEAREST is "search") beside the format's own encoder, and the error
 // diffusion experiment: PSNR and banding of nearest codes, dithered codes
 // and the format's encoder on smooth gradients and on the photo-like picture.
 //
