@@ -93,9 +93,12 @@ int encode_row_call(const unsigned char *pixels, ptrdiff_t pixel_stride, const g
             });
             return GFX16_OK;
         } else {
-            // The search makes what it needs as it meets new colours, which
-            // takes memory: all of it is made before a row is written, so
-            // that a lack of it leaves the carrier as it was.
+            // Every cell of answers the rows reach is made before a row is
+            // written. The search takes memory for them, and a lack of it
+            // then leaves the carrier as it was. Read from the library's
+            // table they take none, but the pass still pays: the lookups
+            // after it never read a page of answers before it is written,
+            // which would have the system give that page twice.
             if (!for_rows(rows, count, [&](int first, int end) { return reach_best_rows(j, first, end); }))
                 return GFX16_ENOMEM;
             return for_rows(rows, count, [&](int first, int end) { return encode_best_rows(j, first, end); })
@@ -146,7 +149,7 @@ int gfx16_encode_rows(const unsigned char *pixels, ptrdiff_t pixel_stride, const
                       unsigned char *preview, ptrdiff_t preview_stride, const gfx16_layout *preview_layout)
 {
     return encode_row_call<false>(pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride,
-                           preview, preview_stride, preview_layout);
+                                  preview, preview_stride, preview_layout);
 }
 
 int gfx16_encode_best_rows(const unsigned char *pixels, ptrdiff_t pixel_stride, const gfx16_layout *layout, int w,
@@ -154,7 +157,7 @@ int gfx16_encode_best_rows(const unsigned char *pixels, ptrdiff_t pixel_stride, 
                            unsigned char *preview, ptrdiff_t preview_stride, const gfx16_layout *preview_layout)
 {
     return encode_row_call<true>(pixels, pixel_stride, layout, w, first_row, rows, low, high, carrier_stride,
-                           preview, preview_stride, preview_layout);
+                                 preview, preview_stride, preview_layout);
 }
 
 int gfx16_decode_rows(const unsigned char *low, const unsigned char *high, ptrdiff_t carrier_stride, int w,
